@@ -1,0 +1,173 @@
+#include "platform/fake/fake_system.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace quillon::platform {
+
+namespace {
+
+bool SameIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+}  // namespace
+
+void FakeSystem::RunPendingWorkers() {
+  while (!pendingWorkers.empty()) {
+    auto fn = std::move(pendingWorkers.front());
+    pendingWorkers.pop_front();
+    fn();
+  }
+}
+
+std::string FakeSystem::Parent(const std::string& path) const {
+  const auto at = path.rfind(separator);
+  return at == std::string::npos ? std::string() : path.substr(0, at);
+}
+
+std::string FakeSystem::ProgramDirectory() { return programDirectory; }
+
+bool FakeSystem::FileExists(const std::string& path) {
+  calls.push_back("FileExists " + path);
+  return directories.count(path) > 0 || files.count(path) > 0 || inis.count(path) > 0;
+}
+
+bool FakeSystem::CreateDirectory(const std::string& path) {
+  calls.push_back("CreateDirectory " + path);
+  if (failWrites || directories.count(path) > 0) return false;
+  const std::string parent = Parent(path);
+  if (!parent.empty() && parent != programDirectory && directories.count(parent) == 0) return false;
+  directories.insert(path);
+  return true;
+}
+
+ByteArray FakeSystem::FileRead(const std::string& path) {
+  calls.push_back("FileRead " + path);
+  const auto it = files.find(path);
+  return it == files.end() ? ByteArray() : it->second;
+}
+
+bool FakeSystem::FileDelete(const std::string& path) {
+  calls.push_back("FileDelete " + path);
+  return files.erase(path) > 0;
+}
+
+std::optional<std::string> FakeSystem::IniValue(const std::string& file, const std::string& section,
+                                                const std::string& key) const {
+  const auto it = inis.find(file);
+  if (it == inis.end()) return std::nullopt;
+  for (const auto& s : it->second) {
+    if (!SameIgnoringAsciiCase(s.name, section)) continue;
+    for (const auto& [k, v] : s.keys) {
+      if (SameIgnoringAsciiCase(k, key)) return v;
+    }
+    return std::nullopt;  // the first section of that name is the one read
+  }
+  return std::nullopt;
+}
+
+std::string FakeSystem::ReadProfileString(const std::string& file, const std::string& section,
+                                          const std::string& key, const std::string& fallback) {
+  calls.push_back("IniRead " + file + " [" + section + "] " + key);
+  auto v = IniValue(file, section, key);
+  if (!v) return fallback;
+  return v->substr(0, kIniValueLimit);
+}
+
+bool FakeSystem::IniWrite(const std::string& file, const std::string& section,
+                          const std::optional<std::string>& key,
+                          const std::optional<std::string>& value) {
+  calls.push_back("IniWrite " + file + " [" + section + "] " + key.value_or("(none)") + "=" +
+                  value.value_or("(none)"));
+  if (failWrites) return false;
+  if (inis.count(file) == 0 && directories.count(Parent(file)) == 0) return false;
+  auto& sections = inis[file];
+  auto s = std::find_if(sections.begin(), sections.end(),
+                        [&](const Section& x) { return SameIgnoringAsciiCase(x.name, section); });
+  if (!key) {
+    if (s != sections.end()) sections.erase(s);
+    return true;
+  }
+  if (s == sections.end()) {
+    if (!value) return true;
+    sections.push_back({section, {}});
+    s = sections.end() - 1;
+  }
+  auto k = std::find_if(s->keys.begin(), s->keys.end(),
+                        [&](const auto& kv) { return SameIgnoringAsciiCase(kv.first, *key); });
+  if (!value) {
+    if (k != s->keys.end()) s->keys.erase(k);
+  } else if (k == s->keys.end()) {
+    s->keys.emplace_back(*key, *value);
+  } else {
+    k->second = *value;
+  }
+  return true;
+}
+
+std::vector<std::string> FakeSystem::IniSections(const std::string& file) {
+  calls.push_back("IniSections " + file);
+  std::vector<std::string> names;
+  const auto it = inis.find(file);
+  if (it == inis.end()) return names;
+  for (const auto& s : it->second) names.push_back(s.name);
+  return names;
+}
+
+std::string FakeSystem::RegistryReadText(int, const std::string&, const std::string& fallback) {
+  return fallback;
+}
+
+bool FakeSystem::StartWorker(std::function<void()> routine) {
+  calls.push_back("StartWorker");
+  if (runWorkersAtOnce) {
+    routine();
+  } else {
+    pendingWorkers.push_back(std::move(routine));
+  }
+  return true;
+}
+
+ByteArray FakeSystem::HttpGetText(const std::string& url) {
+  httpRequests.push_back(url);
+  calls.push_back("HttpGetText " + url);
+  const auto it = httpAnswers.find(url);
+  if (it == httpAnswers.end()) return {};
+  return it->second;
+}
+
+std::vector<LineInfo> FakeSystem::ListAdapters() {
+  calls.push_back("ListAdapters");
+  return adapters;
+}
+
+std::string FakeSystem::ConnectionName(const std::string& adapterName) {
+  calls.push_back("ConnectionName " + adapterName);
+  const auto it = connectionNames.find(adapterName);
+  return it == connectionNames.end() ? std::string() : it->second;
+}
+
+std::string FakeSystem::DiscoverGatewayText() {
+  ++discoveries;
+  calls.push_back("DiscoverGateways");
+  return gatewayText;
+}
+
+bool FakeSystem::DeleteDefaultRoutes() {
+  routeRequests.push_back("delete default");
+  calls.push_back("delete default");
+  return true;
+}
+
+bool FakeSystem::AddDefaultRoute(const std::string& gateway, const std::string& metric) {
+  routeRequests.push_back("add default " + gateway + " metric " + metric);
+  calls.push_back(routeRequests.back());
+  return true;
+}
+
+}  // namespace quillon::platform

@@ -1,0 +1,78 @@
+// In-memory System for tests: files, directories and INI files in maps,
+// scripted HTTP answers, adapters and gateways, and a record of every route
+// request. A call that the test did not script fails the test.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/system.h"
+
+namespace quillon::platform {
+
+class FakeSystem : public System {
+ public:
+  // ---- what the test sets up ----
+  std::string programDirectory = "/q";
+  std::string separator = "/";
+  std::set<std::string> directories;
+  std::map<std::string, ByteArray> files;
+  bool failWrites = false;  // every INI write and directory creation fails
+  std::map<std::string, ByteArray> httpAnswers;  // url -> body; a missing url is a failure
+  std::vector<LineInfo> adapters;
+  std::map<std::string, std::string> connectionNames;  // AdapterName -> name
+  std::string gatewayText;
+  bool discoveryReadsRoutingTable = false;
+  bool runWorkersAtOnce = false;  // StartWorker runs the routine before it returns
+
+  // ---- what the test reads back ----
+  std::vector<std::string> httpRequests;
+  std::vector<std::string> routeRequests;  // "delete default", "add default G metric M"
+  std::vector<std::string> calls;          // every call that touches the system, in order
+  int discoveries = 0;
+  std::deque<std::function<void()>> pendingWorkers;
+  void RunPendingWorkers();
+
+  // ---- INI store, readable by tests ----
+  struct Section {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> keys;
+  };
+  std::map<std::string, std::vector<Section>> inis;  // file -> sections in order
+  // The value of a key, or nullopt; looked up the way IniRead does.
+  std::optional<std::string> IniValue(const std::string& file, const std::string& section,
+                                      const std::string& key) const;
+
+  // ---- System ----
+  std::string ProgramDirectory() override;
+  std::string PathSeparator() const override { return separator; }
+  bool FileExists(const std::string& path) override;
+  bool CreateDirectory(const std::string& path) override;
+  ByteArray FileRead(const std::string& path) override;
+  bool FileDelete(const std::string& path) override;
+  bool IniWrite(const std::string& file, const std::string& section,
+                const std::optional<std::string>& key,
+                const std::optional<std::string>& value) override;
+  std::vector<std::string> IniSections(const std::string& file) override;
+  std::string RegistryReadText(int root, const std::string& path, const std::string& fallback) override;
+  bool StartWorker(std::function<void()> routine) override;
+  ByteArray HttpGetText(const std::string& url) override;
+  std::vector<LineInfo> ListAdapters() override;
+  std::string ConnectionName(const std::string& adapterName) override;
+  std::string DiscoverGatewayText() override;
+  bool DiscoveryReadsRoutingTable() const override { return discoveryReadsRoutingTable; }
+  bool DeleteDefaultRoutes() override;
+  bool AddDefaultRoute(const std::string& gateway, const std::string& metric) override;
+
+ protected:
+  std::string ReadProfileString(const std::string& file, const std::string& section,
+                                const std::string& key, const std::string& fallback) override;
+
+ private:
+  std::string Parent(const std::string& path) const;
+};
+
+}  // namespace quillon::platform

@@ -1,0 +1,119 @@
+#include "platform/fake/fake_ui.h"
+
+#include <gtest/gtest.h>
+
+namespace quillon::platform {
+
+FakeUi::FakeUi(const WindowSpec& spec) : spec_(spec), columns_(spec.columns.size()) {
+  for (const auto& c : spec.controls) {
+    texts[c.name] = c.caption;
+    visible[c.name] = c.visible;
+  }
+}
+
+bool FakeUi::Fire(Control c, Event e, const std::string& argument) {
+  if (!sink_) return true;
+  return sink_(c, e, argument);
+}
+
+std::string FakeUi::ReadControlText(Control c) { return texts[c]; }
+
+void FakeUi::WriteControlText(Control c, const std::string& text) { texts[c] = text; }
+
+void FakeUi::SetVisible(Control c, bool v) { visible[c] = v; }
+
+bool FakeUi::IsVisible(Control c) { return visible[c]; }
+
+int FakeUi::ComboAddItem(Control c, const std::string& text, int) {
+  auto& items = comboItems[c];
+  items.push_back(text);
+  return static_cast<int>(items.size()) - 1;
+}
+
+void FakeUi::ListClear(Control) {
+  rows.clear();
+  selectedRow = -1;
+}
+
+int FakeUi::ListAppendRow(Control) {
+  rows.emplace_back(columns_);
+  return static_cast<int>(rows.size()) - 1;
+}
+
+void FakeUi::ListSetCell(Control, int row, int column, const std::string& text) {
+  if (row < 0 || row >= static_cast<int>(rows.size()) || column < 0 ||
+      column >= static_cast<int>(columns_)) {
+    return;
+  }
+  rows[row][column] = text;
+}
+
+std::string FakeUi::ListGetCell(Control, int row, int column) {
+  if (row < 0 || row >= static_cast<int>(rows.size()) || column < 0 ||
+      column >= static_cast<int>(columns_)) {
+    return {};
+  }
+  return rows[row][column];
+}
+
+int FakeUi::ListSelectedRow(Control) { return selectedRow < static_cast<int>(rows.size()) ? selectedRow : -1; }
+
+int FakeUi::ListRowCount(Control) { return static_cast<int>(rows.size()); }
+
+void FakeUi::ListReplaceRows(Control, std::vector<Row> newRows) {
+  rows = std::move(newRows);
+  for (auto& r : rows) r.resize(columns_);
+  selectedRow = -1;
+}
+
+void FakeUi::ListAppendFilledRow(Control, Row cells, int numberColumn) {
+  cells.resize(columns_);
+  rows.push_back(std::move(cells));
+  if (numberColumn >= 0 && numberColumn < static_cast<int>(columns_)) {
+    rows.back()[numberColumn] = std::to_string(rows.size());
+  }
+}
+
+int FakeUi::AskUser(const std::string& text, int style, const std::string& caption) {
+  boxes.push_back({text, style, caption});
+  if (answers.empty()) {
+    ADD_FAILURE() << "unexpected message box: [" << caption << "] " << text;
+    return AnswerCancel;
+  }
+  const int a = answers.front();
+  answers.pop_front();
+  return a;
+}
+
+std::string FakeUi::BrowseForPath(const std::string&, bool) {
+  if (browseAnswers.empty()) {
+    ADD_FAILURE() << "unexpected browse dialog";
+    return {};
+  }
+  auto a = browseAnswers.front();
+  browseAnswers.pop_front();
+  return a;
+}
+
+void FakeUi::PopupMenu(Control menu) { poppedMenus.push_back(menu); }
+
+void FakeUi::OpenUrl(const std::string& url) { openedUrls.push_back(url); }
+
+void FakeUi::Delay(int ms) {
+  if (ms <= 0) return;
+  delayedMs += ms;
+  if (onDelay) onDelay(ms);
+}
+
+void FakeUi::EndProgram(int code) {
+  if (cleanup_) cleanup_();
+  exitCode = code;
+  windowExists = false;
+}
+
+bool FakeUi::RegisterDropTarget(Control, std::uintptr_t) {
+  ++dropRegistrations;
+  return dropRegistrations == 1;
+}
+
+}  // namespace quillon::platform

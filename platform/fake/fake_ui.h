@@ -1,0 +1,81 @@
+// In-memory Ui for tests: control texts, visibility, combo items and list
+// rows held in maps; every message box recorded and answered from a script.
+// A message box that the script does not answer fails the test.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/ui.h"
+
+namespace quillon::platform {
+
+class FakeUi : public Ui {
+ public:
+  explicit FakeUi(const WindowSpec& spec);
+
+  struct Box {
+    std::string text;
+    int style;
+    std::string caption;
+    bool operator==(const Box&) const = default;
+  };
+
+  // ---- script and record ----
+  std::deque<int> answers;  // consumed by AskUser, in order
+  std::vector<Box> boxes;
+  std::deque<std::string> browseAnswers;
+  std::vector<std::string> openedUrls;
+  std::vector<Control> poppedMenus;
+  int exitCode = -1;  // set by EndProgram
+  bool windowExists = true;
+  int delayedMs = 0;
+  std::function<void(int ms)> onDelay;  // lets a test change state while Delay runs
+  int dropRegistrations = 0;
+
+  // Fires an event through the sink, as the backend would.
+  bool Fire(Control c, Event e, const std::string& argument = {});
+
+  std::map<Control, std::string> texts;
+  std::map<Control, bool> visible;
+  std::map<Control, std::vector<std::string>> comboItems;
+  std::vector<Row> rows;
+  int selectedRow = -1;
+
+  // ---- Ui ----
+  void SetEventSink(EventSink sink) override { sink_ = std::move(sink); }
+  void SetCleanup(std::function<void()> cleanup) override { cleanup_ = std::move(cleanup); }
+  std::string ReadControlText(Control c) override;
+  void WriteControlText(Control c, const std::string& text) override;
+  void SetVisible(Control c, bool v) override;
+  bool IsVisible(Control c) override;
+  int ComboAddItem(Control c, const std::string& text, int value) override;
+  void ListClear(Control list) override;
+  int ListAppendRow(Control list) override;
+  void ListSetCell(Control list, int row, int column, const std::string& text) override;
+  std::string ListGetCell(Control list, int row, int column) override;
+  int ListSelectedRow(Control list) override;
+  int ListRowCount(Control list) override;
+  void ListReplaceRows(Control list, std::vector<Row> newRows) override;
+  void ListAppendFilledRow(Control list, Row cells, int numberColumn) override;
+  int AskUser(const std::string& text, int style, const std::string& caption) override;
+  std::string BrowseForPath(const std::string& title, bool includeFiles) override;
+  void PopupMenu(Control menu) override;
+  void OpenUrl(const std::string& url) override;
+  void Delay(int ms) override;
+  bool WindowExists() override { return windowExists; }
+  void EndProgram(int code) override;
+  std::uintptr_t GetWindowHandle() override { return windowExists ? 1 : 0; }
+  bool RegisterDropTarget(Control dropTarget, std::uintptr_t window) override;
+  void Post(std::function<void()> fn) override { fn(); }
+
+ private:
+  const WindowSpec& spec_;
+  EventSink sink_;
+  std::function<void()> cleanup_;
+  std::size_t columns_ = 0;
+};
+
+}  // namespace quillon::platform

@@ -1,0 +1,49 @@
+// The Linux backend of System: POSIX files, its own private-profile engine,
+// libcurl, netlink (libnl-route-3).
+#pragma once
+
+#include <string>
+
+#include "platform/system.h"
+
+namespace quillon::platform {
+
+class PosixSystem : public System {
+ public:
+  explicit PosixSystem(std::string homeOverride = {});
+
+  // files_ini.cpp
+  std::string ProgramDirectory() override;
+  std::string PathSeparator() const override { return "/"; }
+  bool FileExists(const std::string& path) override;
+  bool CreateDirectory(const std::string& path) override;
+  ByteArray FileRead(const std::string& path) override;
+  bool FileDelete(const std::string& path) override;
+  bool IniWrite(const std::string& file, const std::string& section,
+                const std::optional<std::string>& key,
+                const std::optional<std::string>& value) override;
+  std::vector<std::string> IniSections(const std::string& file) override;
+
+  // process_http.cpp
+  std::string RegistryReadText(int root, const std::string& path, const std::string& fallback) override;
+  bool StartWorker(std::function<void()> routine) override;
+  ByteArray HttpGetText(const std::string& url) override;
+
+  // lines_routes.cpp
+  std::vector<LineInfo> ListAdapters() override;
+  std::string ConnectionName(const std::string& adapterName) override;
+  std::string DiscoverGatewayText() override;
+  bool DiscoveryReadsRoutingTable() const override { return true; }
+  bool DeleteDefaultRoutes() override;
+  bool AddDefaultRoute(const std::string& gateway, const std::string& metric) override;
+
+ protected:
+  // files_ini.cpp
+  std::string ReadProfileString(const std::string& file, const std::string& section,
+                                const std::string& key, const std::string& fallback) override;
+
+ private:
+  std::string homeOverride_;
+};
+
+}  // namespace quillon::platform

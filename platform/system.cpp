@@ -1,0 +1,20 @@
+#include "platform/system.h"
+
+namespace quillon::platform {
+
+std::string SkipLeadingControlBytes(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && static_cast<unsigned char>(text[i]) <= 0x20) ++i;
+  return text.substr(i);
+}
+
+std::string System::IniRead(const std::string& file, const std::string& section,
+                            const std::string& key, const std::string& fallback) {
+  const std::string f = SkipLeadingControlBytes(file);
+  const std::string s = SkipLeadingControlBytes(section);
+  const std::string k = SkipLeadingControlBytes(key);
+  if (f.empty() || s.empty() || k.empty()) return {};
+  return ReadProfileString(f, s, k, fallback);
+}
+
+}  // namespace quillon::platform

@@ -1,0 +1,106 @@
+// Port `System`: everything that touches the operating system except the
+// window. One backend per platform (platform/posix, platform/win32) and one
+// in-memory fake (platform/fake). No service throws: failures fold into the
+// result (false, an empty text, an empty list).
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/line_info.h"
+#include "platform/text.h"
+
+namespace quillon::platform {
+
+class System {
+ public:
+  virtual ~System() = default;
+
+  // ---- Files and directories ------------------------------------------------
+
+  // The base directory: the program's own directory without a trailing
+  // separator, or the directory given with --home / QUILLON_HOME.
+  virtual std::string ProgramDirectory() = 0;
+  // The separator that callers put between a directory and a name.
+  virtual std::string PathSeparator() const = 0;
+  // True when the path names an existing file or directory.
+  virtual bool FileExists(const std::string& path) = 0;
+  // Creates one directory level; true on success.
+  virtual bool CreateDirectory(const std::string& path) = 0;
+  // The whole file; empty for an empty path, a file that cannot be opened or
+  // an empty file.
+  virtual ByteArray FileRead(const std::string& path) = 0;
+  virtual bool FileDelete(const std::string& path) = 0;
+
+  // ---- INI files (private-profile contract) ----------------------------------
+
+  // Leading bytes of 0x20 or below are skipped in file, section and key; if
+  // any of them is then empty the result is the empty text and the file is
+  // not read. A missing file, section or key gives `fallback`. A value longer
+  // than 10239 bytes is cut to 10239.
+  std::string IniRead(const std::string& file, const std::string& section, const std::string& key,
+                      const std::string& fallback = {});
+  // No key: deletes the whole section. No value: deletes the key. Creates the
+  // file when needed, never its directory. True on success.
+  virtual bool IniWrite(const std::string& file, const std::string& section,
+                        const std::optional<std::string>& key,
+                        const std::optional<std::string>& value) = 0;
+  // Section names in file order (duplicates listed as often as they occur);
+  // never cut short. A missing file gives an empty list.
+  virtual std::vector<std::string> IniSections(const std::string& file) = 0;
+
+  // ---- Registry (Windows; other systems give the fallback) -------------------
+
+  enum RegistryRoot { ClassesRoot = 1, CurrentConfig = 2, CurrentUser = 3, LocalMachine = 4, Users = 5 };
+  // `path` is the key path, a backslash and the value name. REG_SZ as it is,
+  // REG_EXPAND_SZ expanded; any failure or other type gives `fallback`.
+  virtual std::string RegistryReadText(int root, const std::string& path,
+                                       const std::string& fallback = {}) = 0;
+
+  // ---- Threads and HTTP -----------------------------------------------------
+
+  // Runs the routine on a new thread that nobody waits for; true when the
+  // thread was created.
+  virtual bool StartWorker(std::function<void()> routine) = 0;
+  // GET over HTTP/1.0 with the fixed agent and "Accept: */*", bypassing any
+  // cache; the status code is not examined (an error page is a body). Any
+  // failure gives an empty array. Anything after '#' is not sent.
+  virtual ByteArray HttpGetText(const std::string& url) = 0;
+
+  // ---- Lines ----------------------------------------------------------------
+
+  // The machine's adapters in system order, ConnectionName left empty.
+  virtual std::vector<LineInfo> ListAdapters() = 0;
+  // The connection name (线路名称) of the adapter with this AdapterName, or the
+  // empty text.
+  virtual std::string ConnectionName(const std::string& adapterName) = 0;
+  // The default gateways of the machine as one text, each followed by ";",
+  // in the system's order (a fresh query every time).
+  virtual std::string DiscoverGatewayText() = 0;
+  // True when the discovery reads the routing table, so that it must run
+  // before the default routes are deleted.
+  virtual bool DiscoveryReadsRoutingTable() const = 0;
+
+  // ---- Default routes -------------------------------------------------------
+
+  // Removes every IPv4 default route. True when the request could be made.
+  virtual bool DeleteDefaultRoutes() = 0;
+  // Adds a default route through `gateway` with the metric text `metric`.
+  // True when the request could be made (not whether the route exists).
+  virtual bool AddDefaultRoute(const std::string& gateway, const std::string& metric) = 0;
+
+ protected:
+  // IniRead once its arguments have passed the blank rule.
+  virtual std::string ReadProfileString(const std::string& file, const std::string& section,
+                                        const std::string& key, const std::string& fallback) = 0;
+};
+
+// Largest value IniRead returns, in bytes (the 10240-byte buffer holds the NUL).
+inline constexpr std::size_t kIniValueLimit = 10239;
+
+// Skips leading bytes of 0x20 or below (the argument rule of IniRead).
+std::string SkipLeadingControlBytes(const std::string& text);
+
+}  // namespace quillon::platform

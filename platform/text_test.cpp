@@ -1,0 +1,3 @@
+#include "platform/text.h"
+
+#include <gtest/gtest.h>

@@ -1,0 +1,59 @@
+// The Windows backend of System: the ANSI Win32 API (private-profile INI,
+// registry, CreateProcessA + cmd /C, WinINet, IP Helper, WMI over COM).
+// This header includes no system header; the .cpp files do.
+#pragma once
+
+#include <string>
+
+#include "platform/system.h"
+
+namespace quillon::platform {
+
+class Win32System : public System {
+ public:
+  explicit Win32System(std::string homeOverride = {});
+  ~Win32System() override;
+
+  // files_ini.cpp
+  std::string ProgramDirectory() override;
+  std::string PathSeparator() const override { return "\\"; }
+  bool FileExists(const std::string& path) override;
+  bool CreateDirectory(const std::string& path) override;
+  ByteArray FileRead(const std::string& path) override;
+  bool FileDelete(const std::string& path) override;
+  bool IniWrite(const std::string& file, const std::string& section,
+                const std::optional<std::string>& key,
+                const std::optional<std::string>& value) override;
+  std::vector<std::string> IniSections(const std::string& file) override;
+
+  // process_http.cpp
+  std::string RegistryReadText(int root, const std::string& path, const std::string& fallback) override;
+  bool StartWorker(std::function<void()> routine) override;
+  ByteArray HttpGetText(const std::string& url) override;
+  // CreateProcessA of `commandLine` with no inherited handles; show mode 1..6
+  // (clamped) through STARTF_USESHOWWINDOW: 1 SW_HIDE, 2 SW_SHOWNORMAL,
+  // 3 SW_SHOWMINIMIZED, 4 SW_SHOWMAXIMIZED, 5 SW_SHOWNOACTIVATE, 6 SW_MINIMIZE.
+  // With `wait` it waits for the end without limit, otherwise at most 1000 ms
+  // for the process to become idle. True when the process was created; the
+  // exit code is never read.
+  bool RunCommand(const std::string& commandLine, bool wait = false, int showMode = 2);
+
+  // lines_routes.cpp
+  std::vector<LineInfo> ListAdapters() override;
+  std::string ConnectionName(const std::string& adapterName) override;
+  std::string DiscoverGatewayText() override;
+  bool DiscoveryReadsRoutingTable() const override { return false; }
+  bool DeleteDefaultRoutes() override;
+  bool AddDefaultRoute(const std::string& gateway, const std::string& metric) override;
+
+ protected:
+  // files_ini.cpp
+  std::string ReadProfileString(const std::string& file, const std::string& section,
+                                const std::string& key, const std::string& fallback) override;
+
+ private:
+  std::string homeOverride_;
+  void* internet_ = nullptr;  // the WinINet handle, opened on first use
+};
+
+}  // namespace quillon::platform

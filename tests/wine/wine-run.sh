@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine, inside a private mount and network
+# namespace whose resolv.conf points at 127.0.0.1, so nothing it does leaves
+# the machine. Used as CMAKE_CROSSCOMPILING_EMULATOR by the windows preset.
+#
+#   wine-run.sh STATE_DIR PROGRAM.exe [ARGS...]
+#
+# STATE_DIR holds the Wine prefix and the zh_CN.UTF-8 locale (so the ANSI
+# code page is 936); both are made on first use. Extra Windows directories for
+# PATH can be given in QUILLON_WINE_PATH (prepended, Windows syntax).
+set -euo pipefail
+
+state="$1"; shift
+mkdir -p "$state"
+state="$(cd "$state" && pwd)"
+
+WINE=/usr/lib/wine/wine64
+[ -x "$WINE" ] || { echo "wine-run: $WINE not found (apt-get install wine64)" >&2; exit 2; }
+
+# The locale that gives Wine code page 936, made without touching the system.
+if [ ! -d "$state/locale/zh_CN.UTF-8" ]; then
+  mkdir -p "$state/locale"
+  localedef -i zh_CN -f UTF-8 "$state/locale/zh_CN.UTF-8" 2>/dev/null || true
+fi
+
+printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "$state/resolv.conf"
+
+export WINEPREFIX="$state/prefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 LOCPATH="$state/locale"
+export WINEARCH=win64
+if [ -n "${QUILLON_WINE_PATH:-}" ]; then export WINEPATH="$QUILLON_WINE_PATH"; fi
+
+# Serialise Wine runs on one prefix: the first start creates it.
+exec 9>"$state/lock"
+flock 9
+
+inner() {
+  ip link set lo up
+  mount --bind "$state/resolv.conf" /etc/resolv.conf
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    "$WINE" wineboot -i >/dev/null 2>&1 || true
+    /usr/lib/wine/wineserver -w || true
+  fi
+  set +e
+  "$WINE" "$@"
+  rc=$?
+  /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+  exit $rc
+}
+export -f inner
+export WINE state
+exec unshare -m -n bash -c 'inner "$@"' inner "$@"
