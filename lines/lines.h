@@ -1,0 +1,31 @@
+// Lines: the machine's adapters, the lookup of a line by its gateway, the
+// details of a line, and the discovery of the gateways that form the lines.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/line_info.h"
+#include "platform/system.h"
+#include "platform/ui.h"
+
+namespace quillon::lines {
+
+using platform::LineInfo;
+
+// The adapters in system order, ConnectionName empty.
+std::vector<LineInfo> ListAdapters(platform::System& sys);
+
+// The first adapter whose gateway equals `gateway` (byte for byte), with its
+// connection name; when none matches, the last adapter of the list (with its
+// connection name); when there are no adapters, an all-empty record.
+LineInfo FindLineByGateway(platform::System& sys, const std::string& gateway);
+
+// Handler of a pick in 组合框2: writes the details of every adapter whose
+// gateway is the picked text into 超级编辑框1.
+void ShowLineDetails(platform::System& sys, platform::Ui& ui);
+
+// The gateways of the machine's lines, in the system's order (the line list).
+std::vector<std::string> DiscoverGateways(platform::System& sys);
+
+}  // namespace quillon::lines
