@@ -1,0 +1,45 @@
+#include "platform/route_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace quillon::platform {
+namespace {
+
+TEST(RouteCommands, DeleteDefaultRoutesIsOneFixedLine) {
+  EXPECT_EQ(DeleteDefaultRoutesCommand(), "cmd /C route delete 0.0.0.0");
+}
+
+TEST(RouteCommands, AddDefaultRoutePrefixHasTwoBlanksAfterAdd) {
+  // Counted by hand: "cmd /C route add" is 16, two blanks, "0.0.0.0" 7, " mask " 6,
+  // "0.0.0.0" 7, the closing blank 1.
+  ASSERT_EQ(std::strlen(kAddDefaultRoutePrefix), 39u);
+  const std::string line = AddDefaultRouteCommand("192.0.2.1", "1");
+  EXPECT_EQ(line, "cmd /C route add  0.0.0.0 mask 0.0.0.0 192.0.2.1 metric 1");
+  EXPECT_EQ(line.substr(0, 39), kAddDefaultRoutePrefix);
+  EXPECT_EQ(line.find("add  0.0.0.0"), 13u);
+}
+
+TEST(RouteCommands, AddDefaultRouteTakesGatewayAndMetricWhole) {
+  EXPECT_EQ(AddDefaultRouteCommand("198.51.100.1", "100"),
+            "cmd /C route add  0.0.0.0 mask 0.0.0.0 198.51.100.1 metric 100");
+  // A stored metric with trailing letters goes into the command as it stands.
+  EXPECT_EQ(AddDefaultRouteCommand("203.0.113.254", "120abc"),
+            "cmd /C route add  0.0.0.0 mask 0.0.0.0 203.0.113.254 metric 120abc");
+  // Empty parts leave the separating blanks in place.
+  EXPECT_EQ(AddDefaultRouteCommand("", ""), "cmd /C route add  0.0.0.0 mask 0.0.0.0  metric ");
+}
+
+TEST(RouteCommands, ConnectionNamePathHasLiteralBackslashes) {
+  const std::string path = ConnectionNameRegistryPath("{0A1B2C3D-0000-4000-8000-00112233AABB}");
+  EXPECT_EQ(path,
+            "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\"
+            "{0A1B2C3D-0000-4000-8000-00112233AABB}\\Connection\\Name");
+  // Key path and value name are split at the last backslash.
+  EXPECT_EQ(path.substr(path.rfind('\\') + 1), "Name");
+  EXPECT_EQ(path.find("\\\\"), std::string::npos);  // no doubled backslash anywhere
+}
+
+}  // namespace
+}  // namespace quillon::platform
