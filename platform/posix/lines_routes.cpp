@@ -1,12 +1,328 @@
-// STUB: adapters, discovery and default routes through netlink (to be written).
+// Adapters, gateway discovery and default routes through rtnetlink
+// (libnl-route-3). Every call opens its own netlink socket, so calls from
+// several threads need no lock; nothing here runs a program or a shell.
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <netlink/addr.h>
+#include <netlink/cache.h>
+#include <netlink/netlink.h>
+#include <netlink/route/addr.h>
+#include <netlink/route/link.h>
+#include <netlink/route/route.h>
+#include <netlink/socket.h>
+#include <linux/rtnetlink.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "platform/posix/posix_system.h"
 
 namespace quillon::platform {
 
-std::vector<LineInfo> PosixSystem::ListAdapters() { return {}; }
-std::string PosixSystem::ConnectionName(const std::string&) { return {}; }
-std::string PosixSystem::DiscoverGatewayText() { return {}; }
-bool PosixSystem::DeleteDefaultRoutes() { return false; }
-bool PosixSystem::AddDefaultRoute(const std::string&, const std::string&) { return false; }
+namespace {
+
+// ---- Owning handles -----------------------------------------------------------
+
+struct SocketCloser {
+  void operator()(nl_sock* s) const { nl_socket_free(s); }
+};
+struct CacheFreer {
+  void operator()(nl_cache* c) const { nl_cache_free(c); }
+};
+struct AddrPutter {
+  void operator()(nl_addr* a) const { nl_addr_put(a); }
+};
+struct RoutePutter {
+  void operator()(rtnl_route* r) const { rtnl_route_put(r); }
+};
+struct LinkPutter {
+  void operator()(rtnl_link* l) const { rtnl_link_put(l); }
+};
+struct NexthopFreer {
+  void operator()(rtnl_nexthop* n) const { rtnl_route_nh_free(n); }
+};
+
+using Socket = std::unique_ptr<nl_sock, SocketCloser>;
+using Cache = std::unique_ptr<nl_cache, CacheFreer>;
+using Addr = std::unique_ptr<nl_addr, AddrPutter>;
+using Route = std::unique_ptr<rtnl_route, RoutePutter>;
+using Link = std::unique_ptr<rtnl_link, LinkPutter>;
+using Nexthop = std::unique_ptr<rtnl_nexthop, NexthopFreer>;
+
+// A connected NETLINK_ROUTE socket, or null.
+Socket OpenRouteSocket() {
+  Socket sock(nl_socket_alloc());
+  if (!sock) return nullptr;
+  if (nl_connect(sock.get(), NETLINK_ROUTE) < 0) return nullptr;
+  return sock;
+}
+
+Cache LinkCache(nl_sock* sock) {
+  nl_cache* c = nullptr;
+  if (rtnl_link_alloc_cache(sock, AF_UNSPEC, &c) < 0) return nullptr;
+  return Cache(c);
+}
+
+Cache AddrCache(nl_sock* sock) {
+  nl_cache* c = nullptr;
+  if (rtnl_addr_alloc_cache(sock, &c) < 0) return nullptr;
+  return Cache(c);
+}
+
+Cache RouteCache(nl_sock* sock) {
+  nl_cache* c = nullptr;
+  if (rtnl_route_alloc_cache(sock, AF_INET, 0, &c) < 0) return nullptr;
+  return Cache(c);
+}
+
+// Dotted text of a 4-byte IPv4 address object; empty for anything else.
+std::string Ipv4Text(nl_addr* a) {
+  if (!a || nl_addr_get_family(a) != AF_INET || nl_addr_get_len(a) != 4) return {};
+  char buf[INET_ADDRSTRLEN] = {};
+  if (!inet_ntop(AF_INET, nl_addr_get_binary_addr(a), buf, sizeof buf)) return {};
+  return buf;
+}
+
+// 255.255.255.0 for 24.
+std::string MaskText(int prefixLength) {
+  if (prefixLength < 0) prefixLength = 0;
+  if (prefixLength > 32) prefixLength = 32;
+  const std::uint32_t mask =
+      prefixLength == 0 ? 0u : static_cast<std::uint32_t>(0xFFFFFFFFull << (32 - prefixLength));
+  return std::to_string((mask >> 24) & 0xFF) + "." + std::to_string((mask >> 16) & 0xFF) + "." +
+         std::to_string((mask >> 8) & 0xFF) + "." + std::to_string(mask & 0xFF);
+}
+
+// An IPv4 route of the main table to 0.0.0.0/0.
+bool IsMainDefaultRoute(rtnl_route* r) {
+  if (rtnl_route_get_family(r) != AF_INET) return false;
+  if (rtnl_route_get_table(r) != RT_TABLE_MAIN) return false;
+  nl_addr* dst = rtnl_route_get_dst(r);  // not referenced for us
+  return dst == nullptr || nl_addr_get_prefixlen(dst) == 0;
+}
+
+// One gateway of a default route, with what orders it.
+struct DefaultGateway {
+  int ifindex;
+  std::uint32_t metric;
+  std::string gateway;
+};
+
+// Every gateway of the main table's IPv4 default routes, ordered by
+// interface index, then by metric; routes that tie keep the kernel's order.
+// A multipath route gives one entry per next hop.
+std::vector<DefaultGateway> DefaultGateways(nl_sock* sock) {
+  std::vector<DefaultGateway> found;
+  Cache routes = RouteCache(sock);
+  if (!routes) return found;
+  struct Walk {
+    std::vector<DefaultGateway>* out;
+  } walk{&found};
+  nl_cache_foreach(
+      routes.get(),
+      [](nl_object* obj, void* arg) {
+        auto* r = reinterpret_cast<rtnl_route*>(obj);
+        if (!IsMainDefaultRoute(r)) return;
+        auto* w = static_cast<Walk*>(arg);
+        const std::uint32_t metric = rtnl_route_get_priority(r);
+        const int n = rtnl_route_get_nnexthops(r);
+        for (int i = 0; i < n; ++i) {
+          rtnl_nexthop* nh = rtnl_route_nexthop_n(r, i);
+          std::string gw = Ipv4Text(rtnl_route_nh_get_gateway(nh));
+          if (gw.empty()) continue;
+          w->out->push_back({rtnl_route_nh_get_ifindex(nh), metric, std::move(gw)});
+        }
+      },
+      &walk);
+  std::stable_sort(found.begin(), found.end(), [](const DefaultGateway& a, const DefaultGateway& b) {
+    if (a.ifindex != b.ifindex) return a.ifindex < b.ifindex;
+    return a.metric < b.metric;
+  });
+  return found;
+}
+
+// What the system knows of the device behind an interface: its driver from
+// sysfs (physical devices), else the link kind (veth, bridge, ...).
+std::string DeviceDescription(rtnl_link* link) {
+  const char* name = rtnl_link_get_name(link);
+  if (name && *name) {
+    const std::string path = std::string("/sys/class/net/") + name + "/device/driver";
+    char target[4096];
+    const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+    if (n > 0) {
+      std::string t(target, static_cast<std::size_t>(n));
+      const auto slash = t.find_last_of('/');
+      std::string driver = slash == std::string::npos ? t : t.substr(slash + 1);
+      if (!driver.empty()) return driver;
+    }
+  }
+  const char* kind = rtnl_link_get_type(link);
+  return kind ? kind : std::string();
+}
+
+// The metric text as a route priority: ASCII digits only, at least one, and
+// within 32 bits. Anything else is refused, as the route tool refuses it.
+bool ParseMetric(const std::string& text, std::uint32_t& out) {
+  if (text.empty()) return false;
+  std::uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<std::uint64_t>(c - '0');
+    if (v > 0xFFFFFFFFull) return false;
+  }
+  out = static_cast<std::uint32_t>(v);
+  return true;
+}
+
+// A gateway must be a dotted IPv4 address (four decimal parts, no leading
+// zeros), and not 0.0.0.0, which would name no gateway at all.
+Addr ParseGateway(const std::string& text) {
+  in_addr a{};
+  if (text.empty() || text.size() >= INET_ADDRSTRLEN) return nullptr;
+  if (inet_pton(AF_INET, text.c_str(), &a) != 1) return nullptr;
+  if (a.s_addr == htonl(INADDR_ANY)) return nullptr;
+  return Addr(nl_addr_build(AF_INET, &a, sizeof a));
+}
+
+}  // namespace
+
+std::vector<LineInfo> PosixSystem::ListAdapters() {
+  std::vector<LineInfo> result;
+  Socket sock = OpenRouteSocket();
+  if (!sock) return result;
+  Cache links = LinkCache(sock.get());
+  Cache addrs = AddrCache(sock.get());
+  if (!links || !addrs) return result;
+
+  // The first IPv4 address of each interface, in the kernel's order.
+  struct FirstAddress {
+    std::string ip;
+    int prefixLength;
+  };
+  std::map<int, FirstAddress> firstAddress;
+  nl_cache_foreach(
+      addrs.get(),
+      [](nl_object* obj, void* arg) {
+        auto* a = reinterpret_cast<rtnl_addr*>(obj);
+        if (rtnl_addr_get_family(a) != AF_INET) return;
+        std::string ip = Ipv4Text(rtnl_addr_get_local(a));
+        if (ip.empty()) return;
+        auto* m = static_cast<std::map<int, FirstAddress>*>(arg);
+        m->emplace(rtnl_addr_get_ifindex(a), FirstAddress{std::move(ip), rtnl_addr_get_prefixlen(a)});
+      },
+      &firstAddress);
+
+  // The first gateway of each interface: its default route of lowest metric.
+  std::map<int, std::string> gateways;
+  for (auto& g : DefaultGateways(sock.get())) gateways.emplace(g.ifindex, std::move(g.gateway));
+
+  for (const auto& [ifindex, address] : firstAddress) {  // ordered by index
+    Link link(rtnl_link_get(links.get(), ifindex));       // referenced for us
+    if (!link) continue;
+    if (rtnl_link_get_flags(link.get()) & IFF_LOOPBACK) continue;
+    LineInfo info;
+    const char* name = rtnl_link_get_name(link.get());
+    info.AdapterName = name ? name : "";
+    info.Description = DeviceDescription(link.get());
+    info.IpAddress = address.ip;
+    info.SubnetMask = MaskText(address.prefixLength);
+    if (auto it = gateways.find(ifindex); it != gateways.end()) info.Gateway = it->second;
+    result.push_back(std::move(info));
+  }
+  return result;
+}
+
+std::string PosixSystem::ConnectionName(const std::string& adapterName) {
+  if (adapterName.empty() || adapterName.size() >= IFNAMSIZ) return {};
+  Socket sock = OpenRouteSocket();
+  if (!sock) return {};
+  rtnl_link* raw = nullptr;
+  if (rtnl_link_get_kernel(sock.get(), 0, adapterName.c_str(), &raw) < 0 || !raw) return {};
+  Link link(raw);
+  const char* alias = rtnl_link_get_ifalias(link.get());
+  if (alias && *alias) return alias;
+  const char* name = rtnl_link_get_name(link.get());
+  return name ? name : adapterName;
+}
+
+std::string PosixSystem::DiscoverGatewayText() {
+  Socket sock = OpenRouteSocket();
+  if (!sock) return {};
+  std::string text;
+  for (const auto& g : DefaultGateways(sock.get())) text += g.gateway + ";";
+  return text;
+}
+
+bool PosixSystem::DeleteDefaultRoutes() {
+  Socket sock = OpenRouteSocket();
+  if (!sock) return false;
+  Cache routes = RouteCache(sock.get());
+  if (!routes) return false;
+
+  // Collect first, then delete: a delete request removes one matching route,
+  // so each default route goes in a request of its own, named in full.
+  std::vector<Route> victims;
+  nl_cache_foreach(
+      routes.get(),
+      [](nl_object* obj, void* arg) {
+        auto* r = reinterpret_cast<rtnl_route*>(obj);
+        if (!IsMainDefaultRoute(r)) return;
+        nl_object_get(obj);
+        static_cast<std::vector<Route>*>(arg)->emplace_back(r);
+      },
+      &victims);
+  for (const auto& r : victims) {
+    // A route that went away in the meantime (ESRCH) is no failure of ours.
+    rtnl_route_delete(sock.get(), r.get(), 0);
+  }
+  return true;
+}
+
+// Returns the kernel's answer: true when the route was added; false when the
+// gateway or the metric text is refused, when no netlink socket could be
+// opened, or when the kernel refuses the route (a gateway that is on no
+// connected network, the same gateway with the same metric already there).
+// Another default route with another gateway or another metric is added
+// beside the existing ones, never in their place.
+bool PosixSystem::AddDefaultRoute(const std::string& gateway, const std::string& metric) {
+  std::uint32_t priority = 0;
+  if (!ParseMetric(metric, priority)) return false;
+  Addr gw = ParseGateway(gateway);
+  if (!gw) return false;
+
+  Socket sock = OpenRouteSocket();
+  if (!sock) return false;
+
+  Route route(rtnl_route_alloc());
+  if (!route) return false;
+  const in_addr any{};
+  Addr dst(nl_addr_build(AF_INET, &any, sizeof any));  // 0.0.0.0/0
+  if (!dst) return false;
+  nl_addr_set_prefixlen(dst.get(), 0);
+
+  rtnl_route_set_family(route.get(), AF_INET);
+  rtnl_route_set_table(route.get(), RT_TABLE_MAIN);
+  rtnl_route_set_scope(route.get(), RT_SCOPE_UNIVERSE);
+  rtnl_route_set_type(route.get(), RTN_UNICAST);
+  rtnl_route_set_protocol(route.get(), RTPROT_STATIC);
+  rtnl_route_set_priority(route.get(), priority);
+  if (rtnl_route_set_dst(route.get(), dst.get()) < 0) return false;  // takes its own reference
+
+  Nexthop nh(rtnl_route_nh_alloc());
+  if (!nh) return false;
+  rtnl_route_nh_set_gateway(nh.get(), gw.get());  // takes its own reference
+  rtnl_route_add_nexthop(route.get(), nh.release());  // the route owns it now
+
+  // NLM_F_CREATE without NLM_F_EXCL: a default route through another gateway
+  // with the same metric is added beside the old one, while the very same
+  // route (gateway and metric) is refused by the kernel, never duplicated.
+  return rtnl_route_add(sock.get(), route.get(), NLM_F_CREATE) == 0;
+}
 
 }  // namespace quillon::platform

@@ -1,0 +1,220 @@
+// The netlink backend of lines, gateway discovery and default routes,
+// against the real kernel inside the namespace made by netns-run.sh.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/posix_system.h"
+#include "tests/netns/netns_support.h"
+
+namespace quillon::netns {
+namespace {
+
+using platform::LineInfo;
+using platform::PosixSystem;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class NetnsLines : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string why = WhyNotInsideNamespace();
+    if (!why.empty()) GTEST_SKIP() << why;
+    RestoreBaseline();
+  }
+  PosixSystem sys;
+};
+
+LineInfo Line(const char* name, const char* ip, const char* mask, const char* gw) {
+  LineInfo l;
+  l.AdapterName = name;
+  l.Description = "veth";
+  l.IpAddress = ip;
+  l.SubnetMask = mask;
+  l.Gateway = gw;
+  return l;
+}
+
+TEST_F(NetnsLines, ListAdaptersGivesTheAddressedInterfacesInIndexOrder) {
+  // lo (loopback), v3 and the peers p0..p3 (no IPv4 address) are left out;
+  // v0's secondary address 192.0.2.3 is not its first one.
+  EXPECT_THAT(sys.ListAdapters(),
+              ElementsAre(Line("v0", "192.0.2.2", "255.255.255.0", "192.0.2.1"),
+                          Line("v1", "198.51.100.2", "255.255.255.0", "198.51.100.1"),
+                          Line("v2", "203.0.113.2", "255.255.255.0", "203.0.113.1")));
+}
+
+TEST_F(NetnsLines, ListAdaptersReadsTheSystemAfreshWithGatewayOfLowestMetric) {
+  // An address without a default route: listed, gateway empty, mask of its
+  // own prefix length.
+  IpOk({"addr", "add", "192.0.2.130/25", "dev", "v3"});
+  // A second default route on v1 with a lower metric becomes its gateway; a
+  // default route without gateway is no gateway at all.
+  IpOk({"route", "add", "default", "via", "198.51.100.254", "metric", "15"});
+  IpOk({"route", "add", "default", "dev", "v2", "metric", "5"});
+  // v2 loses its default route.
+  IpOk({"route", "del", "default", "via", "203.0.113.1", "metric", "10"});
+
+  EXPECT_THAT(sys.ListAdapters(),
+              ElementsAre(Line("v0", "192.0.2.2", "255.255.255.0", "192.0.2.1"),
+                          Line("v1", "198.51.100.2", "255.255.255.0", "198.51.100.254"),
+                          Line("v2", "203.0.113.2", "255.255.255.0", ""),
+                          Line("v3", "192.0.2.130", "255.255.255.128", "")));
+
+  // The interface's only address goes away: the interface goes with it.
+  IpOk({"addr", "del", "192.0.2.130/25", "dev", "v3"});
+  const auto lines = sys.ListAdapters();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines.back().AdapterName, "v2");
+}
+
+TEST_F(NetnsLines, ConnectionNameIsTheAliasOrTheName) {
+  EXPECT_EQ(sys.ConnectionName("v1"), "电信 线路");
+  EXPECT_EQ(sys.ConnectionName("v0"), "v0");
+  EXPECT_EQ(sys.ConnectionName("v3"), "v3");
+  EXPECT_EQ(sys.ConnectionName("nosuch0"), "");
+  EXPECT_EQ(sys.ConnectionName(""), "");
+  EXPECT_EQ(sys.ConnectionName("a-name-longer-than-ifnamsiz"), "");
+
+  IpOk({"link", "set", "v2", "alias", "联通"});
+  EXPECT_EQ(sys.ConnectionName("v2"), "联通");
+  IpOk({"link", "set", "v2", "alias", ""});
+  EXPECT_EQ(sys.ConnectionName("v2"), "v2");
+}
+
+TEST_F(NetnsLines, DiscoveryOrdersByInterfaceThenMetricAndIsFreshEachTime) {
+  // The kernel lists the baseline by metric (v2, v1, v0); the discovery
+  // goes by interface.
+  EXPECT_EQ(sys.DiscoverGatewayText(), "192.0.2.1;198.51.100.1;203.0.113.1;");
+  EXPECT_EQ(sys.DiscoverGatewayText(), "192.0.2.1;198.51.100.1;203.0.113.1;");
+
+  // Two more on v1: one of a higher metric added before one of a lower one.
+  IpOk({"route", "add", "default", "via", "198.51.100.253", "metric", "40"});
+  IpOk({"route", "add", "default", "via", "198.51.100.254", "metric", "15"});
+  // Without a gateway (left out), and in another table (left out).
+  IpOk({"route", "add", "default", "dev", "v0", "metric", "1"});
+  IpOk({"route", "add", "default", "via", "192.0.2.9", "table", "100"});
+  EXPECT_EQ(sys.DiscoverGatewayText(),
+            "192.0.2.1;198.51.100.254;198.51.100.1;198.51.100.253;203.0.113.1;");
+
+  IpOk({"-4", "route", "flush", "table", "main", "exact", "0.0.0.0/0"});
+  EXPECT_EQ(sys.DiscoverGatewayText(), "");
+}
+
+TEST_F(NetnsLines, DiscoveryListsEachNextHopOfAMultipathRoute) {
+  IpOk({"-4", "route", "flush", "table", "main", "exact", "0.0.0.0/0"});
+  IpOk({"route", "add", "default", "metric", "50", "nexthop", "via", "203.0.113.1", "nexthop", "via",
+        "192.0.2.1"});
+  IpOk({"route", "add", "default", "via", "198.51.100.1", "metric", "60"});
+  EXPECT_EQ(sys.DiscoverGatewayText(), "192.0.2.1;198.51.100.1;203.0.113.1;");
+}
+
+TEST_F(NetnsLines, DeleteDefaultRoutesRemovesEveryDefaultRouteOfTheMainTableOnly) {
+  IpOk({"route", "add", "default", "via", "198.51.100.254", "metric", "15"});
+  IpOk({"route", "add", "default", "dev", "v0", "metric", "7"});
+  IpOk({"route", "add", "default", "metric", "70", "nexthop", "via", "203.0.113.1", "nexthop", "via",
+        "192.0.2.1"});
+  IpOk({"route", "add", "default", "via", "192.0.2.9", "table", "100"});
+  IpOk({"route", "add", "203.0.113.128/25", "via", "192.0.2.1"});
+  ASSERT_EQ(DefaultRoutes().size(), 7u);
+  const auto others = [] {
+    std::vector<std::string> kept;
+    for (auto& t : RouteTexts())
+      if (t.rfind("default", 0) != 0) kept.push_back(t);
+    return kept;
+  }();
+
+  EXPECT_TRUE(sys.DeleteDefaultRoutes());
+  EXPECT_THAT(DefaultRoutes(), IsEmpty());
+  EXPECT_EQ(RouteTexts(), others);  // the network routes stay
+  EXPECT_EQ(DefaultRoutes("100"), (std::vector<DefaultRoute>{{"192.0.2.9", "v0", 0}}));
+
+  // Nothing left to delete is no failure.
+  EXPECT_TRUE(sys.DeleteDefaultRoutes());
+  EXPECT_THAT(DefaultRoutes(), IsEmpty());
+}
+
+TEST_F(NetnsLines, AddDefaultRouteAddsWithTheMetricAndNeverDuplicates) {
+  ASSERT_TRUE(sys.DeleteDefaultRoutes());
+  EXPECT_TRUE(sys.AddDefaultRoute("192.0.2.1", "100"));
+  EXPECT_TRUE(sys.AddDefaultRoute("198.51.100.1", "1"));
+  EXPECT_TRUE(sys.AddDefaultRoute("203.0.113.1", "200"));
+  const std::vector<DefaultRoute> three{
+      {"192.0.2.1", "v0", 100}, {"198.51.100.1", "v1", 1}, {"203.0.113.1", "v2", 200}};
+  EXPECT_EQ(DefaultRoutes(), three);
+  EXPECT_EQ(sys.DiscoverGatewayText(), "192.0.2.1;198.51.100.1;203.0.113.1;");
+
+  // The very same route again: refused by the kernel, not duplicated.
+  EXPECT_FALSE(sys.AddDefaultRoute("192.0.2.1", "100"));
+  EXPECT_EQ(DefaultRoutes(), three);
+
+  // The same gateway with another metric, and another gateway with a metric
+  // already in use: both added beside the others.
+  EXPECT_FALSE(sys.AddDefaultRoute("192.0.2.1", "0100"));  // leading zero: still 100
+  EXPECT_TRUE(sys.AddDefaultRoute("192.0.2.1", "150"));
+  EXPECT_TRUE(sys.AddDefaultRoute("192.0.2.254", "100"));
+  EXPECT_EQ(DefaultRoutes(), (std::vector<DefaultRoute>{{"192.0.2.1", "v0", 100},
+                                                        {"192.0.2.1", "v0", 150},
+                                                        {"192.0.2.254", "v0", 100},
+                                                        {"198.51.100.1", "v1", 1},
+                                                        {"203.0.113.1", "v2", 200}}));
+}
+
+TEST_F(NetnsLines, AddDefaultRouteRefusesBadMetricsAndGatewaysAndAddsNothing) {
+  ASSERT_TRUE(sys.DeleteDefaultRoutes());
+  for (const char* metric : {"120abc", "", "-5", "+5", " 5", "5 ", "1.5", "0x10", "4294967296",
+                             "99999999999999999999", "\xEF\xBC\x91\xEF\xBC\x92" /* full-width 12 */})
+    EXPECT_FALSE(sys.AddDefaultRoute("192.0.2.1", metric)) << "metric \"" << metric << "\"";
+  for (const char* gateway : {"", "192.0.2", "192.0.2.1.5", "192.0.2.01", "192.0.2.256", " 192.0.2.1",
+                              "192.0.2.1 ", "gw.example.test", "2001:db8::1", "0.0.0.0", "192.0.2.1;"})
+    EXPECT_FALSE(sys.AddDefaultRoute(gateway, "10")) << "gateway \"" << gateway << "\"";
+  EXPECT_THAT(DefaultRoutes(), IsEmpty());
+
+  // A gateway on no connected network: the kernel refuses it.
+  IpOk({"addr", "del", "203.0.113.2/24", "dev", "v2"});
+  EXPECT_FALSE(sys.AddDefaultRoute("203.0.113.1", "10"));
+  EXPECT_THAT(DefaultRoutes(), IsEmpty());
+
+  // The largest metric passes.
+  EXPECT_TRUE(sys.AddDefaultRoute("192.0.2.1", "4294967295"));
+  EXPECT_EQ(DefaultRoutes(), (std::vector<DefaultRoute>{{"192.0.2.1", "v0", 4294967295u}}));
+}
+
+TEST_F(NetnsLines, CallsFromSeveralThreadsAtOnceAgree) {
+  const auto lines = sys.ListAdapters();
+  const auto text = sys.DiscoverGatewayText();
+  ASSERT_EQ(lines.size(), 3u);
+  std::vector<std::thread> threads;
+  std::vector<int> mismatches(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) {
+        if (sys.ListAdapters() != lines) ++mismatches[static_cast<std::size_t>(t)];
+        if (sys.DiscoverGatewayText() != text) ++mismatches[static_cast<std::size_t>(t)];
+        if (sys.ConnectionName("v1") != "电信 线路") ++mismatches[static_cast<std::size_t>(t)];
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+}
+
+TEST(NetnsJson, ReadsIpOutput) {
+  Json j;
+  ASSERT_TRUE(ParseJson(R"([{"dst":"default","gateway":"192.0.2.1","metric":5,"flags":[]},)"
+                        R"({"dst":"x\u00e9","nexthops":[{"gateway":"a"}],"b":true,"n":null}])",
+                        j));
+  ASSERT_EQ(j.items.size(), 2u);
+  EXPECT_EQ(j.items[0].Find("gateway")->text, "192.0.2.1");
+  EXPECT_EQ(j.items[0].Find("metric")->number, 5);
+  EXPECT_EQ(j.items[1].Find("dst")->text, "x\xC3\xA9");
+  EXPECT_EQ(j.items[1].Find("nexthops")->items[0].Find("gateway")->text, "a");
+  EXPECT_FALSE(ParseJson("[{\"a\":1}", j));
+  EXPECT_FALSE(ParseJson("[1] x", j));
+}
+
+}  // namespace
+}  // namespace quillon::netns

@@ -1,0 +1,263 @@
+#include "tests/netns/netns_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+namespace quillon::netns {
+
+namespace {
+
+std::string LinkTarget(const char* path) {
+  char buf[256];
+  const ssize_t n = readlink(path, buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+}  // namespace
+
+std::string WhyNotInsideNamespace() {
+  const char* mark = std::getenv("QUILLON_NETNS");
+  if (!mark || std::string(mark) != "1")
+    return "not inside the private namespace of tests/netns/netns-run.sh (QUILLON_NETNS unset)";
+  const std::string self = LinkTarget("/proc/self/ns/net");
+  const std::string init = LinkTarget("/proc/1/ns/net");
+  if (self.empty()) return "cannot read /proc/self/ns/net";
+  if (self == init) return "the network namespace is the machine's own";
+  return {};
+}
+
+IpResult Ip(const std::vector<std::string>& args) {
+  IpResult result;
+  int fds[2];
+  if (pipe(fds) != 0) return result;
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return result;
+  }
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    close(fds[0]);
+    close(fds[1]);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>("ip"));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp("ip", argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof buf)) > 0) result.out.append(buf, static_cast<std::size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+  }
+  result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!result.ok) result.out.clear();
+  return result;
+}
+
+void IpOk(const std::vector<std::string>& args) {
+  std::string line = "ip";
+  for (const auto& a : args) line += " " + a;
+  ASSERT_TRUE(Ip(args).ok) << line;
+}
+
+namespace {
+
+std::uint32_t MetricOf(const Json& route) {
+  const Json* m = route.Find("metric");
+  return m && m->kind == Json::Number ? static_cast<std::uint32_t>(m->number) : 0u;
+}
+std::string TextOf(const Json& o, const char* key) {
+  const Json* v = o.Find(key);
+  return v && v->kind == Json::String ? v->text : std::string();
+}
+
+Json RoutesJson(const std::string& table) {
+  Json all;
+  IpResult r = Ip({"-j", "-4", "route", "show", "table", table});
+  EXPECT_TRUE(r.ok) << "ip -j -4 route show table " << table;
+  EXPECT_TRUE(ParseJson(r.out, all)) << r.out;
+  return all;
+}
+
+}  // namespace
+
+std::vector<DefaultRoute> DefaultRoutes(const std::string& table) {
+  std::vector<DefaultRoute> routes;
+  const Json all = RoutesJson(table);
+  for (const Json& route : all.items) {
+    if (TextOf(route, "dst") != "default") continue;
+    const std::uint32_t metric = MetricOf(route);
+    const Json* hops = route.Find("nexthops");
+    if (hops && hops->kind == Json::Array) {
+      for (const Json& hop : hops->items)
+        routes.push_back({TextOf(hop, "gateway"), TextOf(hop, "dev"), metric});
+    } else {
+      routes.push_back({TextOf(route, "gateway"), TextOf(route, "dev"), metric});
+    }
+  }
+  std::sort(routes.begin(), routes.end());
+  return routes;
+}
+
+std::vector<std::string> RouteTexts(const std::string& table) {
+  std::vector<std::string> texts;
+  const Json all = RoutesJson(table);
+  for (const Json& route : all.items) {
+    std::string t = TextOf(route, "dst");
+    if (!TextOf(route, "gateway").empty()) t += " via " + TextOf(route, "gateway");
+    if (!TextOf(route, "dev").empty()) t += " dev " + TextOf(route, "dev");
+    t += " metric " + std::to_string(MetricOf(route));
+    texts.push_back(t);
+  }
+  std::sort(texts.begin(), texts.end());
+  return texts;
+}
+
+void RestoreBaseline() {
+  IpOk({"addr", "replace", "192.0.2.2/24", "dev", "v0"});
+  IpOk({"addr", "replace", "198.51.100.2/24", "dev", "v1"});
+  IpOk({"addr", "replace", "203.0.113.2/24", "dev", "v2"});
+  IpOk({"addr", "flush", "dev", "v3"});
+  // Every route a test added: those of `ip route add` (proto boot), those of
+  // the backend (proto static), the default routes, and table 100.
+  IpOk({"-4", "route", "flush", "table", "main", "proto", "boot"});
+  IpOk({"-4", "route", "flush", "table", "main", "proto", "static"});
+  IpOk({"-4", "route", "flush", "table", "main", "exact", "0.0.0.0/0"});
+  Ip({"-4", "route", "flush", "table", "100"});
+  IpOk({"route", "add", "default", "via", "203.0.113.1", "metric", "10"});
+  IpOk({"route", "add", "default", "via", "198.51.100.1", "metric", "20"});
+  IpOk({"route", "add", "default", "via", "192.0.2.1", "metric", "30"});
+}
+
+// ---- JSON ----
+
+namespace {
+
+struct Reader {
+  const std::string& s;
+  std::size_t i = 0;
+
+  void Blank() {
+    while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  }
+  bool Literal(const char* word) {
+    const std::size_t n = std::strlen(word);
+    if (s.compare(i, n, word) != 0) return false;
+    i += n;
+    return true;
+  }
+  bool String(std::string& out) {
+    if (i >= s.size() || s[i] != '"') return false;
+    ++i;
+    while (i < s.size() && s[i] != '"') {
+      if (s[i] == '\\') {
+        if (++i >= s.size()) return false;
+        switch (s[i]) {
+          case 'n': out += '\n'; break;
+          case 't': out += '\t'; break;
+          case 'r': out += '\r'; break;
+          case 'b': out += '\b'; break;
+          case 'f': out += '\f'; break;
+          case 'u': {
+            if (i + 4 >= s.size()) return false;
+            const unsigned long cp = std::strtoul(s.substr(i + 1, 4).c_str(), nullptr, 16);
+            i += 4;
+            if (cp < 0x80) {
+              out += static_cast<char>(cp);
+            } else if (cp < 0x800) {
+              out += static_cast<char>(0xC0 | (cp >> 6));
+              out += static_cast<char>(0x80 | (cp & 0x3F));
+            } else {
+              out += static_cast<char>(0xE0 | (cp >> 12));
+              out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+              out += static_cast<char>(0x80 | (cp & 0x3F));
+            }
+            break;
+          }
+          default: out += s[i]; break;
+        }
+        ++i;
+      } else {
+        out += s[i++];
+      }
+    }
+    if (i >= s.size()) return false;
+    ++i;
+    return true;
+  }
+  bool Value(Json& v) {
+    Blank();
+    if (i >= s.size()) return false;
+    const char c = s[i];
+    if (c == '{') {
+      v.kind = Json::Object;
+      ++i;
+      Blank();
+      if (i < s.size() && s[i] == '}') return ++i, true;
+      for (;;) {
+        Blank();
+        std::string key;
+        if (!String(key)) return false;
+        Blank();
+        if (i >= s.size() || s[i] != ':') return false;
+        ++i;
+        if (!Value(v.members[key])) return false;
+        Blank();
+        if (i < s.size() && s[i] == ',') { ++i; continue; }
+        if (i < s.size() && s[i] == '}') return ++i, true;
+        return false;
+      }
+    }
+    if (c == '[') {
+      v.kind = Json::Array;
+      ++i;
+      Blank();
+      if (i < s.size() && s[i] == ']') return ++i, true;
+      for (;;) {
+        v.items.emplace_back();
+        if (!Value(v.items.back())) return false;
+        Blank();
+        if (i < s.size() && s[i] == ',') { ++i; continue; }
+        if (i < s.size() && s[i] == ']') return ++i, true;
+        return false;
+      }
+    }
+    if (c == '"') {
+      v.kind = Json::String;
+      return String(v.text);
+    }
+    if (Literal("true")) return v.kind = Json::Bool, v.boolean = true, true;
+    if (Literal("false")) return v.kind = Json::Bool, v.boolean = false, true;
+    if (Literal("null")) return v.kind = Json::Null, true;
+    char* end = nullptr;
+    v.number = std::strtod(s.c_str() + i, &end);
+    if (end == s.c_str() + i) return false;
+    v.kind = Json::Number;
+    i = static_cast<std::size_t>(end - s.c_str());
+    return true;
+  }
+};
+
+}  // namespace
+
+bool ParseJson(const std::string& input, Json& out) {
+  Reader r{input};
+  out = Json{};
+  if (!r.Value(out)) return false;
+  r.Blank();
+  return r.i == input.size();
+}
+
+}  // namespace quillon::netns

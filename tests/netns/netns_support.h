@@ -1,0 +1,77 @@
+// Helpers for the tests that run inside the namespace made by netns-run.sh:
+// whether we are really inside it, running `ip` to set up or read back the
+// routing table, and a reader for `ip -j` output.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace quillon::netns {
+
+// Empty when the test runs inside the private namespace made by
+// netns-run.sh; else why not (the reason for GTEST_SKIP). Guards the
+// machine's own routing table.
+std::string WhyNotInsideNamespace();
+
+// Runs `ip ARGS` (the arguments are passed as they are, no shell); returns
+// its standard output, or nothing with ok=false when it fails.
+struct IpResult {
+  bool ok = false;
+  std::string out;
+};
+IpResult Ip(const std::vector<std::string>& args);
+// Runs `ip ARGS` and fails the current test when it does not succeed.
+void IpOk(const std::vector<std::string>& args);
+
+// One IPv4 default route of a table as `ip -j route` shows it; a multipath
+// route gives one entry per next hop.
+struct DefaultRoute {
+  std::string gateway;  // empty for a route without gateway
+  std::string dev;
+  std::uint32_t metric = 0;
+  bool operator==(const DefaultRoute&) const = default;
+  bool operator<(const DefaultRoute& o) const {
+    if (gateway != o.gateway) return gateway < o.gateway;
+    if (dev != o.dev) return dev < o.dev;
+    return metric < o.metric;
+  }
+};
+inline void PrintTo(const DefaultRoute& r, std::ostream* os) {
+  *os << "{via " << (r.gateway.empty() ? "-" : r.gateway) << " dev " << r.dev << " metric " << r.metric
+      << "}";
+}
+
+// The IPv4 default routes of `table` ("main" unless told), sorted.
+std::vector<DefaultRoute> DefaultRoutes(const std::string& table = "main");
+// Every IPv4 route of `table` as "DST via GW dev DEV metric M" texts, sorted.
+std::vector<std::string> RouteTexts(const std::string& table = "main");
+
+// Puts the namespace back into the state netns-run.sh made: addresses, no
+// address on v3, no route added by a test (table 100 emptied), and the three
+// default routes (v2 metric 10, v1 20, v0 30) as the only default routes of
+// the main table.
+void RestoreBaseline();
+
+// ---- a small JSON reader, enough for `ip -j` ----
+
+struct Json {
+  enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
+  bool boolean = false;
+  double number = 0;
+  std::string text;
+  std::vector<Json> items;
+  std::map<std::string, Json> members;
+
+  const Json* Find(const std::string& key) const {
+    auto it = members.find(key);
+    return it == members.end() ? nullptr : &it->second;
+  }
+};
+// False on malformed input.
+bool ParseJson(const std::string& input, Json& out);
+
+}  // namespace quillon::netns
