@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,13 @@ class Program {
   void HideImportPanel();
   void OpenDownloadsPage();
   void OpenTutorialPage();
+  void ShowLineDetails();
+  void ApplyGlobalLine();
   void ShowRowMenu();
   void TakeDroppedFile(const std::string& paths);
+
+  // Where the re-apply worker will be started; it does nothing yet.
+  void StartReapplyWorker();
 
   // The run and busy flags shared with the re-apply worker.
   std::atomic<int> runFlag{0};
@@ -55,7 +61,15 @@ class Program {
   platform::System& sys_;
   platform::Ui& ui_;
   std::string siteHost_;
+  // The working list of a routing run (records) and its seen text.
+  std::vector<std::string> workingList_;
+  std::string seenText_;
 };
+
+// The texts that name the config site.
+std::string VersionGateUrl(const std::string& siteHost);
+std::string NoticeText(const std::string& siteHost);
+std::string StartFailureText(const std::string& siteHost);
 
 // The process entry: options, the System backend, the window; returns 0.
 int ProgramMain(int argc, char** argv);

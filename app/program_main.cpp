@@ -1,0 +1,26 @@
+// The process entry: options, the System backend of this build, the window.
+#include <cstdlib>
+#include <memory>
+
+#include "app/program.h"
+#include "app/window_description.h"
+#include "platform/system_factory.h"
+#include "platform/window_host.h"
+
+namespace quillon::app {
+
+int ProgramMain(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  const Options options = ParseOptions(args, [](const char* name) { return std::getenv(name); });
+  const std::unique_ptr<platform::System> sys = platform::MakeSystem(options.home);
+  const platform::WindowSpec spec = BuildWindowSpec(options.site);
+  std::unique_ptr<Program> program;
+  platform::RunWindow(argc, argv, spec, [&](platform::Ui& ui) {
+    program = std::make_unique<Program>(*sys, ui, options.site);
+    program->InitProgramState();
+    program->Attach();
+  });
+  return 0;
+}
+
+}  // namespace quillon::app
