@@ -1,14 +1,268 @@
-// STUB: threads, HTTP, registry, processes (to be written).
+// Threads, HTTP (WinINet), the registry and child processes for the Windows
+// backend.
+//
+// The class header comes before <windows.h>: this file holds the destructor,
+// so the class's vtable is emitted here, and <windows.h> would otherwise turn
+// the member CreateDirectory into CreateDirectoryA.
 #include "platform/win32/win32_system.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace quillon::platform {
 
-Win32System::~Win32System() = default;
-std::string Win32System::RegistryReadText(int, const std::string&, const std::string& fallback) {
-  return fallback;
+namespace {
+
+constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+constexpr const char* kRequestHeaders = "Accept: */*\r\n\r\n";
+
+// Guards the first opening of the WinINet handle, which may happen on any
+// thread.
+std::mutex& InternetMutex() {
+  static std::mutex mutex;
+  return mutex;
 }
-bool Win32System::StartWorker(std::function<void()>) { return false; }
-ByteArray Win32System::HttpGetText(const std::string&) { return {}; }
-bool Win32System::RunCommand(const std::string&, bool, int) { return false; }
+
+// Closes a WinINet handle when it goes out of scope.
+class InternetHandle {
+ public:
+  explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
+  ~InternetHandle() {
+    if (handle_ != nullptr) InternetCloseHandle(handle_);
+  }
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
+  HINTERNET get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+ private:
+  HINTERNET handle_;
+};
+
+// The parts of a URL that a request needs.
+struct UrlParts {
+  INTERNET_SCHEME scheme = INTERNET_SCHEME_UNKNOWN;
+  INTERNET_PORT port = 0;
+  std::string host;
+  std::string user;
+  std::string password;
+  std::string object;  // path and query
+};
+
+bool CrackUrl(const std::string& url, UrlParts* parts) {
+  // Every part fits in a buffer as long as the whole URL.
+  const DWORD size = static_cast<DWORD>(url.size() + 1);
+  std::vector<char> host(size), user(size), password(size), path(size), extra(size);
+  URL_COMPONENTSA components{};
+  components.dwStructSize = sizeof components;
+  components.lpszHostName = host.data();
+  components.dwHostNameLength = size;
+  components.lpszUserName = user.data();
+  components.dwUserNameLength = size;
+  components.lpszPassword = password.data();
+  components.dwPasswordLength = size;
+  components.lpszUrlPath = path.data();
+  components.dwUrlPathLength = size;
+  components.lpszExtraInfo = extra.data();
+  components.dwExtraInfoLength = size;
+  if (!InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &components)) return false;
+  parts->scheme = components.nScheme;
+  parts->port = components.nPort;
+  parts->host.assign(host.data(), components.dwHostNameLength);
+  parts->user.assign(user.data(), components.dwUserNameLength);
+  parts->password.assign(password.data(), components.dwPasswordLength);
+  parts->object.assign(path.data(), components.dwUrlPathLength);
+  parts->object.append(extra.data(), components.dwExtraInfoLength);
+  if (parts->object.empty()) parts->object = "/";
+  return !parts->host.empty();
+}
+
+// The body of a sent request, read until the server sends no more; false on
+// a read failure.
+bool ReadBody(HINTERNET request, ByteArray* body) {
+  // The first buffer holds an announced length and one byte more (so the end
+  // is seen in the same round), within 100 KiB; 10 KiB when none is announced.
+  DWORD announced = 0;
+  DWORD announcedSize = sizeof announced;
+  DWORD chunk = 10240;
+  if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &announcedSize,
+                     nullptr)) {
+    chunk = announced < 102400 ? announced + 1 : 102400;
+  }
+  std::vector<char> buffer(chunk);
+  for (;;) {
+    DWORD got = 0;
+    if (!InternetReadFile(request, buffer.data(), chunk, &got)) return false;
+    if (got == 0) return true;
+    body->append(buffer.data(), got);
+  }
+}
+
+HKEY RootKey(int root) {
+  switch (root) {
+    case System::ClassesRoot: return HKEY_CLASSES_ROOT;
+    case System::CurrentConfig: return HKEY_CURRENT_CONFIG;
+    case System::CurrentUser: return HKEY_CURRENT_USER;
+    case System::LocalMachine: return HKEY_LOCAL_MACHINE;
+    case System::Users: return HKEY_USERS;
+    default: return nullptr;
+  }
+}
+
+// A text value's bytes up to its first NUL (stored texts usually end in one,
+// but need not).
+std::string UpToNul(const std::vector<char>& data, DWORD size) {
+  std::string text(data.data(), size);
+  return text.substr(0, text.find('\0'));
+}
+
+std::string ExpandEnvironment(const std::string& text, bool* ok) {
+  DWORD needed = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
+  // The variables may change between the two calls: retry a few times.
+  for (int attempt = 0; attempt < 4 && needed != 0; ++attempt) {
+    std::vector<char> expanded(needed + 1);
+    const DWORD written = ExpandEnvironmentStringsA(text.c_str(), expanded.data(), needed + 1);
+    if (written != 0 && written <= needed + 1) {
+      *ok = true;
+      return std::string(expanded.data());
+    }
+    needed = written;
+  }
+  *ok = false;
+  return {};
+}
+
+WORD ShowWindowFlag(int showMode) {
+  static const WORD kModes[] = {SW_HIDE, SW_SHOWNORMAL, SW_SHOWMINIMIZED, SW_SHOWMAXIMIZED, SW_SHOWNOACTIVATE,
+                                SW_MINIMIZE};
+  const int clamped = showMode < 1 ? 1 : (showMode > 6 ? 6 : showMode);
+  return kModes[clamped - 1];
+}
+
+}  // namespace
+
+Win32System::~Win32System() {
+  if (internet_ != nullptr) InternetCloseHandle(static_cast<HINTERNET>(internet_));
+}
+
+std::string Win32System::RegistryReadText(int root, const std::string& path, const std::string& fallback) {
+  const HKEY rootKey = RootKey(root);
+  const std::size_t split = path.rfind('\\');
+  if (rootKey == nullptr || split == std::string::npos) return fallback;
+  const std::string keyPath = path.substr(0, split);
+  const std::string valueName = path.substr(split + 1);
+
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(rootKey, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return fallback;
+  DWORD type = 0;
+  DWORD size = 0;
+  LONG status = RegQueryValueExA(key, valueName.c_str(), nullptr, &type, nullptr, &size);
+  std::vector<char> data;
+  bool read = false;
+  // The value may grow between the size query and the read: ask again then.
+  for (int attempt = 0; attempt < 4 && status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ);
+       ++attempt) {
+    data.assign(size + 1, '\0');
+    DWORD got = size;
+    status = RegQueryValueExA(key, valueName.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got);
+    if (status == ERROR_MORE_DATA) {
+      size = got;
+      status = ERROR_SUCCESS;
+      continue;
+    }
+    if (status == ERROR_SUCCESS) {
+      size = got < size ? got : size;
+      read = true;
+    }
+    break;
+  }
+  RegCloseKey(key);
+  if (!read) return fallback;
+  const std::string text = UpToNul(data, size);
+  if (type == REG_SZ) return text;
+  if (type != REG_EXPAND_SZ) return fallback;
+  bool ok = false;
+  std::string expanded = ExpandEnvironment(text, &ok);
+  return ok ? expanded : fallback;
+}
+
+// std::thread (winpthreads under the posix thread model) rather than a bare
+// CreateThread: the routine is a std::function that the thread must own, and
+// threads made by the C++ runtime get its per-thread state (thread_local,
+// std::this_thread) set up properly. It creates a native thread all the same.
+bool Win32System::StartWorker(std::function<void()> routine) {
+  if (!routine) return false;
+  try {
+    std::thread(std::move(routine)).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+ByteArray Win32System::HttpGetText(const std::string& url) {
+  // The fragment belongs to the client, never to the request.
+  const std::string target = url.substr(0, url.find('#'));
+  if (target.empty()) return {};
+  UrlParts parts;
+  if (!CrackUrl(target, &parts)) return {};
+  if (parts.scheme != INTERNET_SCHEME_HTTP && parts.scheme != INTERNET_SCHEME_HTTPS) return {};
+
+  HINTERNET internet = nullptr;
+  {
+    std::lock_guard lock(InternetMutex());
+    if (internet_ == nullptr) {
+      internet_ = InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    }
+    internet = static_cast<HINTERNET>(internet_);
+  }
+  if (internet == nullptr) return {};
+
+  // A connection and a request of their own, so that the request line can
+  // say HTTP/1.0 (InternetOpenUrlA always takes the version from the global
+  // settings).
+  const InternetHandle connection(InternetConnectA(internet, parts.host.c_str(), parts.port,
+                                                   parts.user.empty() ? nullptr : parts.user.c_str(),
+                                                   parts.password.empty() ? nullptr : parts.password.c_str(),
+                                                   INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return {};
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+  if (parts.scheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
+  const InternetHandle request(
+      HttpOpenRequestA(connection.get(), "GET", parts.object.c_str(), "HTTP/1.0", nullptr, nullptr, flags, 0));
+  if (!request) return {};
+  if (!HttpSendRequestA(request.get(), kRequestHeaders, static_cast<DWORD>(-1), nullptr, 0)) return {};
+  ByteArray body;
+  if (!ReadBody(request.get(), &body)) return {};
+  return body;
+}
+
+bool Win32System::RunCommand(const std::string& commandLine, bool wait, int showMode) {
+  // CreateProcessA may write into the command line: it gets its own copy.
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = ShowWindowFlag(showMode);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  if (wait) {
+    WaitForSingleObject(process.hProcess, INFINITE);
+  } else {
+    WaitForInputIdle(process.hProcess, 1000);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
 
 }  // namespace quillon::platform
