@@ -1,21 +1,308 @@
-// STUB: files and the private-profile engine (to be written).
+// Files, directories and INI files on Linux. The INI services keep the
+// contract of the Windows private-profile functions (platform/posix/
+// ini_engine.h has the format) and replace a file atomically on every write:
+// the new content goes to a temporary file in the same directory, which is
+// flushed to disk and then renamed over the old file, so a crash leaves
+// either the old store or the new one, never a mixture.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "platform/posix/ini_engine.h"
 #include "platform/posix/posix_system.h"
 
 namespace quillon::platform {
 
-std::string PosixSystem::ProgramDirectory() { return homeOverride_; }
-bool PosixSystem::FileExists(const std::string&) { return false; }
-bool PosixSystem::CreateDirectory(const std::string&) { return false; }
-ByteArray PosixSystem::FileRead(const std::string&) { return {}; }
-bool PosixSystem::FileDelete(const std::string&) { return false; }
-bool PosixSystem::IniWrite(const std::string&, const std::string&, const std::optional<std::string>&,
-                           const std::optional<std::string>&) {
-  return false;
+namespace {
+
+bool HasLineBreakOrNul(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
+
+// ---- Plain file helpers -----------------------------------------------------
+
+// Reads the whole open file; false on a read error.
+bool ReadAll(int fd, std::string& out) {
+  out.clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got == 0) return true;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    out.append(buffer, static_cast<std::size_t>(got));
+  }
 }
-std::vector<std::string> PosixSystem::IniSections(const std::string&) { return {}; }
-std::string PosixSystem::ReadProfileString(const std::string&, const std::string&, const std::string&,
-                                           const std::string& fallback) {
-  return fallback;
+
+bool WriteAll(int fd, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// ---- The INI store ----------------------------------------------------------
+
+// What identifies one version of a file: a replaced file is a new inode, a
+// file changed in place has a new size or modification time.
+struct Stamp {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  std::int64_t seconds = 0;
+  long nanoseconds = 0;
+
+  static Stamp Of(const struct stat& info) {
+    return Stamp{info.st_dev, info.st_ino, info.st_size, static_cast<std::int64_t>(info.st_mtim.tv_sec),
+                 info.st_mtim.tv_nsec};
+  }
+  bool operator==(const Stamp&) const = default;
+};
+
+// The store is read key by key, thousands of times in a pass over a large
+// list, so the parsed form of the last few files is kept and used for as
+// long as the file on disk is the same version.
+struct CachedFile {
+  std::string path;
+  Stamp stamp;
+  std::shared_ptr<const ini::Document> document;
+};
+
+constexpr std::size_t kCachedFiles = 4;
+
+// Every INI operation of the process runs under this lock, as the Windows
+// functions are serialised: a write is read-modify-replace, and two of them
+// at once would lose one change.
+std::mutex& IniLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::list<CachedFile>& Cache() {
+  static std::list<CachedFile> cache;
+  return cache;
+}
+
+void Remember(const std::string& path, const Stamp& stamp, std::shared_ptr<const ini::Document> document) {
+  auto& cache = Cache();
+  for (auto it = cache.begin(); it != cache.end(); ++it) {
+    if (it->path == path) {
+      cache.erase(it);
+      break;
+    }
+  }
+  cache.push_front(CachedFile{path, stamp, std::move(document)});
+  if (cache.size() > kCachedFiles) cache.pop_back();
+}
+
+enum class Load { Loaded, Missing, Failed };
+
+// The parsed file (from the cache when the file has not changed). Missing:
+// there is no such file. Failed: it exists but cannot be read as a file.
+Load LoadDocument(const std::string& path, std::shared_ptr<const ini::Document>& document) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return (errno == ENOENT || errno == ENOTDIR) ? Load::Missing : Load::Failed;
+  if (!S_ISREG(info.st_mode)) return Load::Failed;
+  for (auto& cached : Cache()) {
+    if (cached.path == path && cached.stamp == Stamp::Of(info)) {
+      document = cached.document;
+      return Load::Loaded;
+    }
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? Load::Missing : Load::Failed;
+  std::string content;
+  const bool read = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadAll(fd, content);
+  ::close(fd);
+  if (!read) return Load::Failed;
+  auto parsed = std::make_shared<const ini::Document>(std::move(content));
+  Remember(path, Stamp::Of(info), parsed);
+  document = std::move(parsed);
+  return Load::Loaded;
+}
+
+// The file that a write replaces: the target of a symbolic link, so that the
+// link stays a link.
+std::string WriteTarget(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      std::string target(real);
+      std::free(real);
+      return target;
+    }
+  }
+  return path;
+}
+
+// Writes `bytes` to a temporary file beside `path`, flushes it to disk and
+// renames it over `path`. The file keeps the permissions of the file it
+// replaces; a new file gets the usual ones (0666 less the umask).
+bool ReplaceFile(const std::string& path, const std::string& bytes, Stamp& stamp) {
+  static std::atomic<unsigned> counter{0};
+  const std::string directory = DirectoryOf(path);
+  const std::size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+
+  struct stat old {};
+  const bool replacing = ::stat(path.c_str(), &old) == 0;
+
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = directory + "/." + name + ".tmp-" + std::to_string(::getpid()) + "-" +
+                std::to_string(counter.fetch_add(1));
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+
+  struct stat written {};
+  bool ok = (!replacing || ::fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, bytes) && ::fsync(fd) == 0 &&
+            ::fstat(fd, &written) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  // The rename itself reaches the disk with the directory.
+  const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  stamp = Stamp::Of(written);
+  return true;
+}
+
+}  // namespace
+
+// ---- Files and directories --------------------------------------------------
+
+std::string PosixSystem::ProgramDirectory() {
+  if (!homeOverride_.empty()) {
+    std::string home = homeOverride_;
+    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    return home;
+  }
+  std::string exe(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", exe.data(), exe.size());
+    if (length < 0) return {};
+    if (static_cast<std::size_t>(length) < exe.size()) {
+      exe.resize(static_cast<std::size_t>(length));
+      break;
+    }
+    exe.resize(exe.size() * 2);
+  }
+  return DirectoryOf(exe);
+}
+
+bool PosixSystem::FileExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0;
+}
+
+bool PosixSystem::CreateDirectory(const std::string& path) { return !path.empty() && ::mkdir(path.c_str(), 0777) == 0; }
+
+ByteArray PosixSystem::FileRead(const std::string& path) {
+  if (path.empty()) return {};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  struct stat info {};
+  std::string content;
+  const bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadAll(fd, content);
+  ::close(fd);
+  return ok ? content : ByteArray();
+}
+
+bool PosixSystem::FileDelete(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
+
+// ---- INI files --------------------------------------------------------------
+
+std::string PosixSystem::ReadProfileString(const std::string& file, const std::string& section,
+                                           const std::string& key, const std::string& fallback) {
+  std::optional<std::string> value;
+  {
+    std::lock_guard<std::mutex> hold(IniLock());
+    std::shared_ptr<const ini::Document> document;
+    if (LoadDocument(file, document) == Load::Loaded) value = document->Value(section, key);
+  }
+  std::string result = value ? std::move(*value) : fallback;
+  if (result.size() > kIniValueLimit) result.resize(kIniValueLimit);
+  return result;
+}
+
+bool PosixSystem::IniWrite(const std::string& file, const std::string& section,
+                           const std::optional<std::string>& key, const std::optional<std::string>& value) {
+  // A line break in a name or value would write lines of its own into the
+  // file (even whole sections); a NUL would cut the text short.
+  if (file.empty() || HasLineBreakOrNul(section) || (key && HasLineBreakOrNul(*key)) ||
+      (value && HasLineBreakOrNul(*value))) {
+    return false;
+  }
+  std::lock_guard<std::mutex> hold(IniLock());
+  const std::string target = WriteTarget(file);
+  std::shared_ptr<const ini::Document> loaded;
+  switch (LoadDocument(target, loaded)) {
+    case Load::Failed:
+      return false;
+    case Load::Missing:
+      // Deleting from a missing file succeeds and creates nothing; a value
+      // creates the file, but never its directory.
+      if (!IsDirectory(DirectoryOf(target))) return false;
+      if (!key || !value) return true;
+      loaded = std::make_shared<const ini::Document>();
+      break;
+    case Load::Loaded:
+      break;
+  }
+  auto edited = std::make_shared<ini::Document>(*loaded);
+  const bool changed = !key ? edited->DeleteSection(section)
+                       : !value ? edited->DeleteKey(section, *key)
+                                : edited->Set(section, *key, *value);
+  if (!changed) return true;
+  Stamp stamp;
+  if (!ReplaceFile(target, edited->Content(), stamp)) return false;
+  Remember(target, stamp, std::move(edited));
+  return true;
+}
+
+std::vector<std::string> PosixSystem::IniSections(const std::string& file) {
+  if (file.empty()) return {};
+  std::lock_guard<std::mutex> hold(IniLock());
+  std::shared_ptr<const ini::Document> document;
+  if (LoadDocument(file, document) != Load::Loaded) return {};
+  return document->SectionNames();
 }
 
 }  // namespace quillon::platform

@@ -1,0 +1,152 @@
+// The Linux INI store on disk: atomic replacement, permissions, links,
+// outside changes and concurrent writers. The behaviour that both backends
+// share is tested in tests/contract.
+#include <dirent.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/posix_system.h"
+
+namespace quillon::platform {
+namespace {
+
+class PosixIniStore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/quillon-ini-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    for (const auto& name : Names()) ::unlink((dir_ + "/" + name).c_str());
+    ::rmdir(dir_.c_str());
+  }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir_.c_str())) {
+      while (const dirent* entry = ::readdir(d)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+      }
+      ::closedir(d);
+    }
+    return names;
+  }
+  static void Put(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  }
+  static std::string Get(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  std::string dir_;
+  PosixSystem system_;
+};
+
+TEST_F(PosixIniStore, AWriteReplacesTheFileAndLeavesNoTemporaryFile) {
+  const std::string file = dir_ + "/store.ini";
+  Put(file, "[S]\r\nk=1\r\n");
+  ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+  struct stat before {};
+  ASSERT_EQ(::stat(file.c_str(), &before), 0);
+
+  ASSERT_TRUE(system_.IniWrite(file, "S", "k", "2"));
+
+  struct stat after {};
+  ASSERT_EQ(::stat(file.c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino) << "the file was changed in place, not replaced";
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(Get(file), "[S]\r\nk=2\r\n");
+  EXPECT_EQ(Names(), std::vector<std::string>{"store.ini"});
+}
+
+TEST_F(PosixIniStore, AFailedWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
+  const std::string file = dir_ + "/store.ini";
+  Put(file, "[S]\nk=1\n");
+  // A file size limit makes the write of the new content fail part way, as a
+  // full disk would (and works for root, who may write anywhere).
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = system_.IniWrite(file, "S", "k", std::string(8000, 'x'));
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_FALSE(written);
+  EXPECT_EQ(Get(file), "[S]\nk=1\n");
+  EXPECT_EQ(system_.IniRead(file, "S", "k"), "1");
+  EXPECT_EQ(Names(), std::vector<std::string>{"store.ini"});
+}
+
+TEST_F(PosixIniStore, ALinkedStoreIsWrittenThroughTheLink) {
+  const std::string real = dir_ + "/real.ini";
+  const std::string link = dir_ + "/link.ini";
+  Put(real, "[S]\nk=1\n");
+  ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+  ASSERT_TRUE(system_.IniWrite(link, "S", "k", "2"));
+  struct stat info {};
+  ASSERT_EQ(::lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(Get(real), "[S]\nk=2\n");
+}
+
+TEST_F(PosixIniStore, ReadsSeeChangesMadeByOtherPrograms) {
+  const std::string file = dir_ + "/store.ini";
+  Put(file, "[S]\nk=1\n");
+  EXPECT_EQ(system_.IniRead(file, "S", "k"), "1");
+  Put(file, "[S]\nk=22\n[T]\n");
+  EXPECT_EQ(system_.IniRead(file, "S", "k"), "22");
+  EXPECT_EQ(system_.IniSections(file), (std::vector<std::string>{"S", "T"}));
+  ::unlink(file.c_str());
+  EXPECT_EQ(system_.IniRead(file, "S", "k", "gone"), "gone");
+  EXPECT_TRUE(system_.IniSections(file).empty());
+}
+
+TEST_F(PosixIniStore, ConcurrentWritersLoseNoChange) {
+  const std::string file = dir_ + "/store.ini";
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t) {
+    writers.emplace_back([this, &file, t] {
+      for (int i = 0; i < 25; ++i) system_.IniWrite(file, "w" + std::to_string(t), "k" + std::to_string(i), "v");
+    });
+  }
+  for (auto& writer : writers) writer.join();
+  EXPECT_EQ(system_.IniSections(file).size(), 4u);
+  for (int t = 0; t < 4; ++t) {
+    for (int i = 0; i < 25; ++i) {
+      EXPECT_EQ(system_.IniRead(file, "w" + std::to_string(t), "k" + std::to_string(i)), "v") << t << " " << i;
+    }
+  }
+}
+
+TEST_F(PosixIniStore, UtfEightBytesPassThrough) {
+  const std::string file = dir_ + "/store.ini";
+  ASSERT_TRUE(system_.IniWrite(file, "\xE4\xB8\xAD\xE6\x96\x87", "bz", "\xE5\x80\xBC \xF0\x9F\x98\x80"));
+  EXPECT_EQ(system_.IniSections(file), std::vector<std::string>{"\xE4\xB8\xAD\xE6\x96\x87"});
+  EXPECT_EQ(system_.IniRead(file, "\xE4\xB8\xAD\xE6\x96\x87", "BZ"), "\xE5\x80\xBC \xF0\x9F\x98\x80");
+  EXPECT_EQ(Get(file), "[\xE4\xB8\xAD\xE6\x96\x87]\nbz=\xE5\x80\xBC \xF0\x9F\x98\x80\n");
+}
+
+TEST_F(PosixIniStore, ADirectoryIsNoStore) {
+  EXPECT_FALSE(system_.IniWrite(dir_, "S", "k", "v"));
+  EXPECT_TRUE(system_.IniSections(dir_).empty());
+  EXPECT_EQ(system_.IniRead(dir_, "S", "k", "fallback"), "fallback");
+}
+
+}  // namespace
+}  // namespace quillon::platform

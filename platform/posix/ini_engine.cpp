@@ -1,0 +1,251 @@
+#include "platform/posix/ini_engine.h"
+
+#include <utility>
+
+namespace quillon::platform::ini {
+
+namespace {
+
+// A key line: the name and, when the line holds '=', the value.
+struct KeyLine {
+  std::string_view name;
+  std::optional<std::string_view> value;
+};
+
+std::optional<KeyLine> ParseKey(std::string_view text) {
+  const std::string_view line = Trim(text);
+  if (line.empty()) return std::nullopt;
+  const std::size_t equals = line.find('=');
+  if (equals == std::string_view::npos) return KeyLine{line, std::nullopt};
+  return KeyLine{Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))};
+}
+
+// The name of a section header line, or nullopt for any other line.
+std::optional<std::string_view> HeaderName(std::string_view text) {
+  std::size_t open = 0;
+  while (open < text.size() && IsBlank(static_cast<unsigned char>(text[open]))) ++open;
+  if (open == text.size() || text[open] != '[') return std::nullopt;
+  const std::size_t close = text.rfind(']');
+  if (close == std::string_view::npos || close <= open) return std::nullopt;
+  return Trim(text.substr(open + 1, close - open - 1));
+}
+
+bool IsContinuation(std::string_view text, std::size_t pos) {
+  return pos < text.size() && (static_cast<unsigned char>(text[pos]) & 0xC0) == 0x80;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    if (lead < 0x80) {
+      length = 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+    } else {
+      return false;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+      if (!IsContinuation(text, i + k)) return false;
+    }
+    if (length >= 3) {
+      const auto second = static_cast<unsigned char>(text[i + 1]);
+      if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+          (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) {
+        return false;
+      }
+    }
+    i += length;
+  }
+  return true;
+}
+
+bool HasLineBreak(std::string_view text) {
+  return !text.empty() && (text.back() == '\n' || text.back() == '\r');
+}
+
+}  // namespace
+
+bool IsBlank(unsigned char byte) {
+  return byte == ' ' || (byte >= 0x09 && byte <= 0x0D) || byte == 0x1A;
+}
+
+std::string_view Trim(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && IsBlank(static_cast<unsigned char>(text[begin]))) ++begin;
+  while (end > begin && IsBlank(static_cast<unsigned char>(text[end - 1]))) --end;
+  return text.substr(begin, end - begin);
+}
+
+std::string FoldName(std::string_view name) {
+  std::string folded(name);
+  const bool utf8 = IsValidUtf8(name);
+  for (std::size_t i = 0; i < folded.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(folded[i]);
+    if (byte >= 0x80) {
+      if (!utf8) ++i;  // the second byte of a GBK character is not a letter
+      continue;
+    }
+    if (byte >= 'A' && byte <= 'Z') folded[i] = static_cast<char>(byte - 'A' + 'a');
+  }
+  return folded;
+}
+
+std::string_view DropQuotes(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+Document::Document(std::string content) : content_(std::move(content)) { Parse(); }
+
+void Document::Parse() {
+  lines_.clear();
+  sections_.clear();
+  firstByName_.clear();
+  lineBreak_ = "\n";
+  bodyStart_ = content_.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+
+  // Lines end at LF (a CR before it belongs to the line break); in a stretch
+  // without any LF, a lone CR ends a line.
+  bool breakSeen = false;
+  std::size_t pos = bodyStart_;
+  while (pos < content_.size()) {
+    Line line{pos, content_.size(), content_.size()};
+    const std::size_t lf = content_.find('\n', pos);
+    if (lf != std::string::npos) {
+      line.end = (lf > pos && content_[lf - 1] == '\r') ? lf - 1 : lf;
+      line.next = lf + 1;
+    } else if (const std::size_t cr = content_.find('\r', pos); cr != std::string::npos) {
+      line.end = cr;
+      line.next = cr + 1;
+    }
+    if (!breakSeen && line.next > line.end) {
+      lineBreak_ = content_.substr(line.end, line.next - line.end);
+      breakSeen = true;
+    }
+    lines_.push_back(line);
+    pos = line.next;
+  }
+
+  sections_.push_back(Section{std::string(), kNone, 0, lines_.size()});
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    if (const auto name = HeaderName(LineText(i))) {
+      sections_.back().last = i;
+      sections_.push_back(Section{std::string(*name), i, i + 1, lines_.size()});
+    }
+  }
+  firstByName_.reserve(sections_.size());
+  for (std::size_t i = 0; i < sections_.size(); ++i) firstByName_.emplace(FoldName(sections_[i].name), i);
+}
+
+std::string_view Document::LineText(std::size_t index) const {
+  const Line& line = lines_[index];
+  return std::string_view(content_).substr(line.begin, line.end - line.begin);
+}
+
+const Document::Section* Document::Find(std::string_view section) const {
+  const auto found = firstByName_.find(FoldName(Trim(section)));
+  return found == firstByName_.end() ? nullptr : &sections_[found->second];
+}
+
+std::size_t Document::FindKeyLine(const Section& section, std::string_view key) const {
+  const std::string wanted = FoldName(Trim(key));
+  for (std::size_t i = section.first; i < section.last; ++i) {
+    const auto parsed = ParseKey(LineText(i));
+    if (parsed && parsed->name.size() == wanted.size() && FoldName(parsed->name) == wanted) return i;
+  }
+  return kNone;
+}
+
+std::optional<std::string> Document::Value(std::string_view section, std::string_view key) const {
+  const Section* found = Find(section);
+  if (found == nullptr) return std::nullopt;
+  const std::size_t line = FindKeyLine(*found, key);
+  if (line == kNone) return std::nullopt;
+  const auto parsed = ParseKey(LineText(line));
+  if (!parsed->value) return std::nullopt;
+  return std::string(DropQuotes(*parsed->value));
+}
+
+std::vector<std::string> Document::SectionNames() const {
+  std::vector<std::string> names;
+  names.reserve(sections_.size());
+  for (std::size_t i = 1; i < sections_.size(); ++i) {
+    if (!sections_[i].name.empty()) names.push_back(sections_[i].name);
+  }
+  return names;
+}
+
+bool Document::Set(std::string_view section, std::string_view key, std::string_view value) {
+  const std::string_view sectionName = Trim(section);
+  const std::string_view keyName = Trim(key);
+  const std::string newLine = std::string(keyName) + "=" + std::string(Trim(value));
+
+  const Section* found = Find(sectionName);
+  if (found == nullptr) {
+    std::string text;
+    if (content_.size() > bodyStart_ && !HasLineBreak(content_)) text += lineBreak_;
+    text += "[" + std::string(sectionName) + "]" + lineBreak_ + newLine + lineBreak_;
+    Splice(content_.size(), content_.size(), text);
+    return true;
+  }
+
+  if (const std::size_t line = FindKeyLine(*found, keyName); line != kNone) {
+    const std::string replacement = std::string(ParseKey(LineText(line))->name) + "=" + std::string(Trim(value));
+    if (LineText(line) == replacement) return false;
+    Splice(lines_[line].begin, lines_[line].end, replacement);
+    return true;
+  }
+
+  // A new key: after the section's last non-blank line, so that blank lines
+  // before the next header stay where they are.
+  std::size_t after = found->header;
+  for (std::size_t i = found->last; i > found->first; --i) {
+    if (!Trim(LineText(i - 1)).empty()) {
+      after = i - 1;
+      break;
+    }
+  }
+  if (after == kNone) {
+    Splice(bodyStart_, bodyStart_, newLine + lineBreak_);
+  } else if (lines_[after].next == lines_[after].end) {
+    Splice(lines_[after].next, lines_[after].next, lineBreak_ + newLine + lineBreak_);
+  } else {
+    Splice(lines_[after].next, lines_[after].next, newLine + lineBreak_);
+  }
+  return true;
+}
+
+bool Document::DeleteKey(std::string_view section, std::string_view key) {
+  const Section* found = Find(section);
+  if (found == nullptr) return false;
+  const std::size_t line = FindKeyLine(*found, key);
+  if (line == kNone) return false;
+  Splice(lines_[line].begin, lines_[line].next, {});
+  return true;
+}
+
+bool Document::DeleteSection(std::string_view section) {
+  const Section* found = Find(section);
+  if (found == nullptr) return false;
+  const std::size_t begin = found->header != kNone ? lines_[found->header].begin : bodyStart_;
+  const std::size_t end = found->last < lines_.size() ? lines_[found->last].begin : content_.size();
+  if (begin == end) return false;
+  Splice(begin, end, {});
+  return true;
+}
+
+void Document::Splice(std::size_t begin, std::size_t end, std::string_view text) {
+  content_.replace(begin, end - begin, text);
+  Parse();
+}
+
+}  // namespace quillon::platform::ini

@@ -1,0 +1,105 @@
+// The private-profile engine of the Linux backend: parses the bytes of an INI
+// file and edits them the way the Windows private-profile functions do, and
+// nothing else (no file access; platform/posix/files_ini.cpp does that).
+//
+// The format as the Windows functions read it:
+// - A line whose first non-blank byte is '[' and that holds a ']' starts a
+//   section; its name lies between the '[' and the LAST ']' of the line,
+//   blanks around it dropped (so "[ a ]" is "a", "[a] junk" is "a").
+//   A '[' line without ']' is an ordinary line of the current section.
+// - Other lines are keys: the name up to the first '=', the value after it,
+//   blanks around both dropped. A line without '=' names a key that has no
+//   value (reading it gives the default). There is no comment syntax: a line
+//   ";x=1" is the key ";x", which no caller asks for.
+// - Lines before the first header belong to a nameless head section.
+// - Names match without regard to ASCII case; the first section and the first
+//   key of a name win, for reading and for writing alike.
+// - A value enclosed in a matching pair of '"' or '\'' loses the pair on read.
+// - Blanks are space, tab, CR, LF, VT, FF and 0x1A (the old end-of-file mark).
+// - A UTF-8 byte order mark at the start is not part of the first line.
+//
+// Edits change the one line concerned and keep every other byte, including
+// the line breaks (new lines take the file's own line break, LF in a file
+// that has none yet).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace quillon::platform::ini {
+
+bool IsBlank(unsigned char byte);
+std::string_view Trim(std::string_view text);
+
+// The form of a name in which case does not matter: ASCII letters lowered.
+// In a text that is not valid UTF-8 (a GBK text) the second byte of a
+// double-byte character is never lowered, so two GBK characters that differ
+// only there stay different.
+std::string FoldName(std::string_view name);
+
+// The value as the read functions return it: a matching pair of quotes
+// around the (already trimmed) value removed.
+std::string_view DropQuotes(std::string_view value);
+
+class Document {
+ public:
+  Document() = default;
+  explicit Document(std::string content);
+
+  const std::string& Content() const { return content_; }
+
+  // The value of the first key `key` in the first section `section` (both
+  // trimmed, matched without regard to case), trimmed and without quotes;
+  // nullopt when the section or key is missing or the key has no '='.
+  std::optional<std::string> Value(std::string_view section, std::string_view key) const;
+
+  // Names of the sections in file order, duplicates included; the head and
+  // sections whose name is empty are not listed.
+  std::vector<std::string> SectionNames() const;
+
+  // Each edit returns true when the content changed.
+  // Sets `key` in the first section `section` (names and value trimmed): the
+  // key's line is rewritten in place ("name=value", the name as the file
+  // spells it); a new key goes after the last non-blank line of the section;
+  // a new section is appended at the end of the file.
+  bool Set(std::string_view section, std::string_view key, std::string_view value);
+  // Removes the line of the first key `key` of the first section `section`.
+  bool DeleteKey(std::string_view section, std::string_view key);
+  // Removes the first section `section`: its header and every line up to the
+  // next header.
+  bool DeleteSection(std::string_view section);
+
+ private:
+  struct Line {
+    std::size_t begin;  // first byte of the line
+    std::size_t end;    // end of the text, where the line break starts
+    std::size_t next;   // start of the next line (after the line break)
+  };
+  struct Section {
+    std::string name;
+    std::size_t header;  // line index of the header; kNone for the head
+    std::size_t first;   // first line after the header
+    std::size_t last;    // one past the last line of the section
+  };
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  void Parse();
+  const Section* Find(std::string_view section) const;
+  std::size_t FindKeyLine(const Section& section, std::string_view key) const;
+  std::string_view LineText(std::size_t index) const;
+  // Replaces content_[begin, end) with `text` and parses again.
+  void Splice(std::size_t begin, std::size_t end, std::string_view text);
+
+  std::string content_;
+  std::size_t bodyStart_ = 0;  // after the byte order mark, if any
+  std::string lineBreak_ = "\n";
+  std::vector<Line> lines_;
+  std::vector<Section> sections_;  // sections_[0] is the head
+  std::unordered_map<std::string, std::size_t> firstByName_;
+};
+
+}  // namespace quillon::platform::ini

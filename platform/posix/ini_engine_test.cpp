@@ -1,0 +1,125 @@
+#include "platform/posix/ini_engine.h"
+
+#include <gtest/gtest.h>
+
+namespace quillon::platform::ini {
+namespace {
+
+TEST(IniEngine, ChangingAKeyRewritesOnlyItsLine) {
+  const std::string before =
+      "; settings\n"
+      "[Main]\n"
+      "  Colour  =  red  \n"
+      "\tsize\t=\t3\n"
+      "\n"
+      "odd line without equals\n"
+      "[Other]\r\n"
+      "colour=blue\n";
+  Document document(before);
+  EXPECT_TRUE(document.Set("main", "COLOUR", "green"));
+  std::string expected = before;
+  expected.replace(expected.find("  Colour  =  red  "), 18, "Colour=green");
+  EXPECT_EQ(document.Content(), expected);
+  EXPECT_EQ(document.Value("Other", "colour"), "blue");
+}
+
+TEST(IniEngine, WritingTheSameValueAgainChangesNothing) {
+  Document document("[S]\nk=v\n");
+  EXPECT_FALSE(document.Set("s", "K", " v "));
+  EXPECT_FALSE(document.DeleteKey("S", "missing"));
+  EXPECT_FALSE(document.DeleteKey("Missing", "k"));
+  EXPECT_FALSE(document.DeleteSection("Missing"));
+  EXPECT_EQ(document.Content(), "[S]\nk=v\n");
+}
+
+TEST(IniEngine, NewKeysGoAfterTheLastLineOfTheirSectionInTheFilesLineBreak) {
+  Document crlf("[A]\r\nx=1\r\n; note\r\n\r\n[B]\r\ny=2\r\n");
+  EXPECT_TRUE(crlf.Set("a", "z", "3"));
+  EXPECT_EQ(crlf.Content(), "[A]\r\nx=1\r\n; note\r\nz=3\r\n\r\n[B]\r\ny=2\r\n");
+
+  Document lf("[A]\n[B]\ny=2\n");
+  EXPECT_TRUE(lf.Set("A", "x", "1"));
+  EXPECT_TRUE(lf.Set("C", "w", "4"));
+  EXPECT_EQ(lf.Content(), "[A]\nx=1\n[B]\ny=2\n[C]\nw=4\n");
+}
+
+TEST(IniEngine, AFileWithoutAFinalLineBreakGetsOneBeforeNewLines) {
+  Document key("[A]\r\nx=1");
+  EXPECT_TRUE(key.Set("A", "y", "2"));
+  EXPECT_EQ(key.Content(), "[A]\r\nx=1\r\ny=2\r\n");
+
+  Document header("[A]");
+  EXPECT_TRUE(header.Set("A", "y", "2"));
+  EXPECT_EQ(header.Content(), "[A]\ny=2\n");
+
+  Document section("[A]\nx=1");
+  EXPECT_TRUE(section.Set("B", "y", "2"));
+  EXPECT_EQ(section.Content(), "[A]\nx=1\n[B]\ny=2\n");
+}
+
+TEST(IniEngine, AnEmptyFileGetsLfLinesAndTheHeadTakesNamelessWrites) {
+  Document document;
+  EXPECT_TRUE(document.Set(" S ", " k ", " v "));
+  EXPECT_EQ(document.Content(), "[S]\nk=v\n");
+  EXPECT_TRUE(document.Set("   ", "top", "1"));
+  EXPECT_EQ(document.Content(), "top=1\n[S]\nk=v\n");
+  EXPECT_EQ(document.Value("", "top"), "1");
+  EXPECT_EQ(document.SectionNames(), std::vector<std::string>{"S"});
+}
+
+TEST(IniEngine, DeletingRemovesWholeLinesOnly) {
+  Document document("[A]\nx=1\n\n[B]\ny=2\nz=3\n[C]\nw=4");
+  EXPECT_TRUE(document.DeleteKey("b", "Y"));
+  EXPECT_EQ(document.Content(), "[A]\nx=1\n\n[B]\nz=3\n[C]\nw=4");
+  EXPECT_TRUE(document.DeleteKey("C", "w"));
+  EXPECT_EQ(document.Content(), "[A]\nx=1\n\n[B]\nz=3\n[C]\n");
+  EXPECT_TRUE(document.DeleteSection("A"));
+  EXPECT_EQ(document.Content(), "[B]\nz=3\n[C]\n");
+  EXPECT_TRUE(document.DeleteSection("c"));
+  EXPECT_EQ(document.Content(), "[B]\nz=3\n");
+}
+
+TEST(IniEngine, AByteOrderMarkIsKeptAndIsNotPartOfTheFirstHeader) {
+  Document document("\xEF\xBB\xBF[A]\nx=1\n");
+  EXPECT_EQ(document.SectionNames(), std::vector<std::string>{"A"});
+  EXPECT_TRUE(document.Set("", "top", "1"));
+  EXPECT_EQ(document.Content(), "\xEF\xBB\xBFtop=1\n[A]\nx=1\n");
+}
+
+TEST(IniEngine, LoneCarriageReturnsEndLines) {
+  Document document("[A]\rx=1\r[B]\ry=2\r");
+  EXPECT_EQ(document.Value("A", "x"), "1");
+  EXPECT_EQ(document.Value("B", "y"), "2");
+  EXPECT_TRUE(document.Set("A", "x", "5"));
+  EXPECT_EQ(document.Content(), "[A]\rx=5\r[B]\ry=2\r");
+}
+
+TEST(IniEngine, NamesIgnoreAsciiCaseButNotTheBytesOfCharacters) {
+  // UTF-8: the ASCII letter after a three-byte character is still a letter.
+  Document utf8("[\xE4\xB8\xAD" "A]\nk=\xE5\x80\xBC\n");
+  EXPECT_EQ(utf8.Value("\xE4\xB8\xAD" "a", "K"), "\xE5\x80\xBC");
+  // GBK: 0x81 0x41 and 0x81 0x61 are two different characters, while a
+  // letter after a whole GBK character folds.
+  Document gbk("[\x81\x41]\nk=upper\n[\x81\x61]\nk=lower\n[\xD6\xD0X]\nk=mixed\n");
+  EXPECT_EQ(gbk.Value("\x81\x61", "k"), "lower");
+  EXPECT_EQ(gbk.Value("\x81\x41", "k"), "upper");
+  EXPECT_EQ(gbk.Value("\xD6\xD0x", "K"), "mixed");
+}
+
+TEST(IniEngine, FoldNameFollowsTheEncodingOfTheName) {
+  EXPECT_EQ(FoldName("AbC"), "abc");
+  EXPECT_EQ(FoldName("\xE4\xB8\xAD" "A"), "\xE4\xB8\xAD" "a");
+  EXPECT_EQ(FoldName("\x81\x41" "A"), "\x81\x41" "a");
+}
+
+TEST(IniEngine, ValuesAreTrimmedAndLoseOneMatchingPairOfQuotes) {
+  EXPECT_EQ(DropQuotes("\"a\""), "a");
+  EXPECT_EQ(DropQuotes("'a'"), "a");
+  EXPECT_EQ(DropQuotes("\"a'"), "\"a'");
+  EXPECT_EQ(DropQuotes("\""), "\"");
+  EXPECT_EQ(DropQuotes("\"\"a\"\""), "\"a\"");
+  EXPECT_EQ(Trim("\x1A\v\f \tx y\r\n"), "x y");
+}
+
+}  // namespace
+}  // namespace quillon::platform::ini
