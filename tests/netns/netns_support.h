@@ -18,12 +18,13 @@ namespace quillon::netns {
 std::string WhyNotInsideNamespace();
 
 // Runs `ip ARGS` (the arguments are passed as they are, no shell); returns
-// its standard output, or nothing with ok=false when it fails.
+// its standard output, or nothing with ok=false when it fails. Its error
+// output goes to ours unless `quiet`.
 struct IpResult {
   bool ok = false;
   std::string out;
 };
-IpResult Ip(const std::vector<std::string>& args);
+IpResult Ip(const std::vector<std::string>& args, bool quiet = false);
 // Runs `ip ARGS` and fails the current test when it does not succeed.
 void IpOk(const std::vector<std::string>& args);
 

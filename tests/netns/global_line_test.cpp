@@ -1,0 +1,174 @@
+// The global line end to end: the real routines with the real netlink
+// backend, a scripted window, and the routing table of the namespace made by
+// netns-run.sh read back with `ip -j route`.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/window_description.h"
+#include "lines/lines.h"
+#include "platform/fake/fake_ui.h"
+#include "platform/system_factory.h"
+#include "routing/config_paths.h"
+#include "routing/global_line.h"
+#include "tests/netns/netns_support.h"
+
+namespace quillon::netns {
+namespace {
+
+using platform::AnswerOk;
+using platform::Control;
+using platform::FakeUi;
+using Texts = std::vector<std::string>;
+
+const FakeUi::Box kConfirm{"是否确认修改本机默认全局网卡配置？", platform::AskOkCancel, "注意"};
+const FakeUi::Box kDone{"操作已完成,如果配置没生效，请重启需要分流的应用即可。", platform::AskOk, "注意"};
+
+class NetnsGlobalLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string why = WhyNotInsideNamespace();
+    if (!why.empty()) GTEST_SKIP() << why;
+    RestoreBaseline();
+    char pattern[] = "/tmp/quillon-netns-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    home_ = pattern;
+    sys_ = platform::MakeSystem(home_);
+    ASSERT_TRUE(std::filesystem::create_directory(routing::ConfigDirectory(*sys_)));
+  }
+  void TearDown() override {
+    if (!home_.empty()) std::filesystem::remove_all(home_);
+  }
+  std::string Stored(const std::string& gateway) {
+    return sys_->IniRead(routing::GlobalLineStore(*sys_), gateway, "id", "(none)");
+  }
+  // Chooses `line` in 组合框2 and confirms both boxes.
+  void Apply(const std::string& line) {
+    FakeUi ui(spec_);
+    ui.texts[Control::组合框2] = line;
+    ui.answers = {AnswerOk, AnswerOk};
+    routing::ApplyGlobalLine(*sys_, ui);
+    EXPECT_EQ(ui.boxes, (std::vector<FakeUi::Box>{kConfirm, kDone}));
+    EXPECT_TRUE(ui.answers.empty());
+  }
+
+  const platform::WindowSpec spec_ = app::BuildWindowSpec("127.0.0.1");
+  std::string home_;
+  std::unique_ptr<platform::System> sys_;
+};
+
+TEST_F(NetnsGlobalLine, ApplyPutsOneDefaultRoutePerLineAndRestorePutsThemBack) {
+  Apply("198.51.100.1");
+  const std::vector<DefaultRoute> chosenSecond{
+      {"192.0.2.1", "v0", 100}, {"198.51.100.1", "v1", 1}, {"203.0.113.1", "v2", 200}};
+  EXPECT_EQ(DefaultRoutes(), chosenSecond);
+  EXPECT_EQ(Stored("192.0.2.1"), "100");
+  EXPECT_EQ(Stored("198.51.100.1"), "1");
+  EXPECT_EQ(Stored("203.0.113.1"), "200");
+
+  // The same choice again: still one route per line.
+  Apply("198.51.100.1");
+  EXPECT_EQ(DefaultRoutes(), chosenSecond);
+
+  // A restart: the routes set here are gone, and the lines have only the
+  // default routes their network configuration gives them. The start puts the
+  // stored ones back beside those and fills the selectors.
+  RestoreBaseline();  // default routes v0 metric 30, v1 20, v2 10
+  const std::vector<DefaultRoute> restored{{"192.0.2.1", "v0", 30},    {"192.0.2.1", "v0", 100},
+                                           {"198.51.100.1", "v1", 1},  {"198.51.100.1", "v1", 20},
+                                           {"203.0.113.1", "v2", 10}, {"203.0.113.1", "v2", 200}};
+  FakeUi ui(spec_);
+  routing::RestoreGlobalLine(*sys_, ui);
+  EXPECT_EQ(DefaultRoutes(), restored);
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_EQ(ui.texts[Control::组合框2], "198.51.100.1");
+  const Texts lines{"192.0.2.1", "198.51.100.1", "203.0.113.1"};
+  EXPECT_EQ(ui.comboItems[Control::组合框1], lines);
+  EXPECT_EQ(ui.comboItems[Control::组合框2], lines);
+  EXPECT_EQ(ui.comboItems[Control::组合框4], (Texts{"不更改分配线路", "192.0.2.1", "198.51.100.1", "203.0.113.1"}));
+  // The store is only read at start.
+  EXPECT_EQ(Stored("192.0.2.1"), "100");
+  EXPECT_EQ(Stored("198.51.100.1"), "1");
+  EXPECT_EQ(Stored("203.0.113.1"), "200");
+
+  // A second start in the same boot adds nothing twice.
+  FakeUi again(spec_);
+  routing::RestoreGlobalLine(*sys_, again);
+  EXPECT_EQ(DefaultRoutes(), restored);
+}
+
+TEST_F(NetnsGlobalLine, RestoreWithoutAnyDefaultRouteFindsNoLines) {
+  Apply("198.51.100.1");
+  // Here the lines are read from the routing table: with no default route
+  // at all there is no line, so nothing is put back and only the keep item
+  // is offered.
+  IpOk({"-4", "route", "flush", "table", "main", "exact", "0.0.0.0/0"});
+  FakeUi ui(spec_);
+  routing::RestoreGlobalLine(*sys_, ui);
+  EXPECT_THAT(DefaultRoutes(), ::testing::IsEmpty());
+  EXPECT_EQ(ui.comboItems[Control::组合框4], (Texts{"不更改分配线路"}));
+  EXPECT_TRUE(ui.comboItems[Control::组合框1].empty());
+  EXPECT_EQ(ui.texts.count(Control::组合框2) ? ui.texts[Control::组合框2] : "", "");
+}
+
+TEST_F(NetnsGlobalLine, AnotherChoiceMovesMetricOneAndAHandEditedStoreIsRefusedSafely) {
+  Apply("203.0.113.1");
+  EXPECT_EQ(DefaultRoutes(), (std::vector<DefaultRoute>{
+                                 {"192.0.2.1", "v0", 100}, {"198.51.100.1", "v1", 150}, {"203.0.113.1", "v2", 1}}));
+
+  // A text that is no line: every line gets (p+1)*50, none metric 1.
+  Apply("192.0.2.77");
+  EXPECT_EQ(DefaultRoutes(), (std::vector<DefaultRoute>{
+                                 {"192.0.2.1", "v0", 100}, {"198.51.100.1", "v1", 150}, {"203.0.113.1", "v2", 200}}));
+  EXPECT_EQ(Stored("203.0.113.1"), "200");
+
+  // Hand-edited store: a metric with letters after its digits is refused as
+  // the route tool refuses it; 5 is used as it stands, without presetting 组合框2.
+  const std::string store = routing::GlobalLineStore(*sys_);
+  ASSERT_TRUE(sys_->IniWrite(store, "192.0.2.1", std::string("id"), std::string("120abc")));
+  ASSERT_TRUE(sys_->IniWrite(store, "198.51.100.1", std::string("id"), std::string("5")));
+  ASSERT_TRUE(sys_->IniWrite(store, "203.0.113.1", std::string("id"), std::string("0")));
+  RestoreBaseline();  // default routes v0 metric 30, v1 20, v2 10
+  FakeUi ui(spec_);
+  routing::RestoreGlobalLine(*sys_, ui);
+  EXPECT_EQ(DefaultRoutes(), (std::vector<DefaultRoute>{{"192.0.2.1", "v0", 30},
+                                                        {"198.51.100.1", "v1", 5},
+                                                        {"198.51.100.1", "v1", 20},
+                                                        {"203.0.113.1", "v2", 10}}));
+  EXPECT_EQ(ui.texts.count(Control::组合框2) ? ui.texts[Control::组合框2] : "", "");
+  EXPECT_EQ(ui.comboItems[Control::组合框1], (Texts{"192.0.2.1", "198.51.100.1", "203.0.113.1"}));
+}
+
+TEST_F(NetnsGlobalLine, LinesSeeTheInterfacesWithTheirConnectionNames) {
+  const auto adapters = lines::ListAdapters(*sys_);
+  ASSERT_EQ(adapters.size(), 3u);
+  EXPECT_EQ(adapters[0].AdapterName, "v0");
+  EXPECT_EQ(adapters[1].AdapterName, "v1");
+  EXPECT_EQ(adapters[2].AdapterName, "v2");
+  for (const auto& a : adapters) EXPECT_EQ(a.ConnectionName, "") << a.AdapterName;
+
+  const auto second = lines::FindLineByGateway(*sys_, "198.51.100.1");
+  EXPECT_EQ(second.AdapterName, "v1");
+  EXPECT_EQ(second.ConnectionName, "电信 线路");
+  EXPECT_EQ(second.IpAddress, "198.51.100.2");
+  EXPECT_EQ(lines::FindLineByGateway(*sys_, "192.0.2.1").ConnectionName, "v0");
+  // No line has this gateway: the last adapter, with its name.
+  const auto none = lines::FindLineByGateway(*sys_, "192.0.2.77");
+  EXPECT_EQ(none.AdapterName, "v2");
+  EXPECT_EQ(none.ConnectionName, "v2");
+
+  FakeUi ui(spec_);
+  ui.texts[Control::组合框2] = "198.51.100.1";
+  lines::ShowLineDetails(*sys_, ui);
+  EXPECT_EQ(ui.texts[Control::超级编辑框1],
+            "网关IP：198.51.100.1\r\n本地IP：198.51.100.2\r\n子网掩码：255.255.255.0\r\n"
+            "线路名称：电信 线路\r\n线路描述：veth");
+}
+
+}  // namespace
+}  // namespace quillon::netns
