@@ -101,6 +101,11 @@ bool ReadBody(HINTERNET request, ByteArray* body) {
     if (!InternetReadFile(request, buffer.data(), chunk, &got)) return false;
     if (got == 0) return true;
     body->append(buffer.data(), got);
+    // More than announced: go on in blocks of a useful size.
+    if (chunk < 10240) {
+      chunk = 10240;
+      buffer.resize(chunk);
+    }
   }
 }
 
