@@ -1,21 +1,135 @@
-// STUB: files and private-profile INI (to be written).
+// Files, directories and INI files on Windows: thin wrappers over the ANSI
+// file functions and the private-profile functions.
+#include <windows.h>
+// <windows.h> maps CreateDirectory to CreateDirectoryA; the name here is
+// the member of System.
+#undef CreateDirectory
+
+#include <new>
+#include <string>
+#include <vector>
+
 #include "platform/win32/win32_system.h"
 
 namespace quillon::platform {
 
-std::string Win32System::ProgramDirectory() { return homeOverride_; }
-bool Win32System::FileExists(const std::string&) { return false; }
-bool Win32System::CreateDirectory(const std::string&) { return false; }
-ByteArray Win32System::FileRead(const std::string&) { return {}; }
-bool Win32System::FileDelete(const std::string&) { return false; }
-bool Win32System::IniWrite(const std::string&, const std::string&, const std::optional<std::string>&,
-                           const std::optional<std::string>&) {
-  return false;
+namespace {
+
+bool HasLineBreakOrNul(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The buffer that GetPrivateProfileSectionNamesA starts with.
+constexpr DWORD kSectionNamesBuffer = 204800;
+
+}  // namespace
+
+// ---- Files and directories --------------------------------------------------
+
+std::string Win32System::ProgramDirectory() {
+  if (!homeOverride_.empty()) {
+    std::string home = homeOverride_;
+    while (home.size() > 1 && IsSeparator(home.back())) home.pop_back();
+    return home;
+  }
+  std::vector<char> buffer(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return {};
+    if (length < buffer.size()) {
+      std::string path(buffer.data(), length);
+      const std::size_t separator = path.find_last_of("\\/");
+      return separator == std::string::npos ? std::string() : path.substr(0, separator);
+    }
+    buffer.resize(buffer.size() * 2);  // the name was cut short
+  }
 }
-std::vector<std::string> Win32System::IniSections(const std::string&) { return {}; }
-std::string Win32System::ReadProfileString(const std::string&, const std::string&, const std::string&,
-                                           const std::string& fallback) {
-  return fallback;
+
+bool Win32System::FileExists(const std::string& path) {
+  if (path.empty()) return false;
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+bool Win32System::CreateDirectory(const std::string& path) {
+  return !path.empty() && CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+}
+
+ByteArray Win32System::FileRead(const std::string& path) {
+  if (path.empty()) return {};
+  // Others may read the file meanwhile, nobody may write it.
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  ByteArray content;
+  LARGE_INTEGER size;
+  if (GetFileSizeEx(file, &size) && size.QuadPart > 0) content.reserve(static_cast<std::size_t>(size.QuadPart));
+  std::vector<char> buffer(65536);
+  bool ok = true;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    content.append(buffer.data(), got);
+  }
+  CloseHandle(file);
+  return ok ? content : ByteArray();
+}
+
+bool Win32System::FileDelete(const std::string& path) { return !path.empty() && DeleteFileA(path.c_str()) != FALSE; }
+
+// ---- INI files --------------------------------------------------------------
+
+std::string Win32System::ReadProfileString(const std::string& file, const std::string& section,
+                                           const std::string& key, const std::string& fallback) {
+  std::vector<char> buffer(kIniValueLimit + 1);
+  const DWORD length = GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(), buffer.data(),
+                                                static_cast<DWORD>(buffer.size()), file.c_str());
+  return std::string(buffer.data(), length);
+}
+
+bool Win32System::IniWrite(const std::string& file, const std::string& section,
+                           const std::optional<std::string>& key, const std::optional<std::string>& value) {
+  // A line break in a name or value would write lines of its own into the
+  // file (even whole sections); a NUL would cut the text short.
+  if (file.empty() || HasLineBreakOrNul(section) || (key && HasLineBreakOrNul(*key)) ||
+      (value && HasLineBreakOrNul(*value))) {
+    return false;
+  }
+  return WritePrivateProfileStringA(section.c_str(), key ? key->c_str() : nullptr,
+                                    value ? value->c_str() : nullptr, file.c_str()) != FALSE;
+}
+
+std::vector<std::string> Win32System::IniSections(const std::string& file) {
+  if (file.empty()) return {};
+  // The function cuts the list to the buffer and then returns the buffer's
+  // size less two; the buffer grows until the whole list fits.
+  std::vector<char> buffer;
+  DWORD length = 0;
+  try {
+    for (DWORD size = kSectionNamesBuffer;; size *= 2) {
+      buffer.assign(size, '\0');
+      length = GetPrivateProfileSectionNamesA(buffer.data(), size, file.c_str());
+      if (length + 2 < size) break;
+      if (size > 0x40000000) return {};
+    }
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+  std::vector<std::string> names;
+  std::size_t pos = 0;
+  while (pos < length && buffer[pos] != '\0') {
+    std::string name(buffer.data() + pos);
+    pos += name.size() + 1;
+    names.push_back(std::move(name));
+  }
+  return names;
 }
 
 }  // namespace quillon::platform
