@@ -1,0 +1,405 @@
+// The Windows backend's lines and default routes, run under Wine.
+//
+// wine-run.sh starts every test program in a private network namespace that
+// holds only the loopback interface. Inside it the adapter tests give
+// themselves two veth "lines" on documentation ranges, each with a default
+// route, by running the Linux `ip` tool (Wine starts a Unix program given by
+// its Z: path). They refuse to do so anywhere else: when the namespace holds
+// any other interface they are skipped, so the machine's own network is never
+// touched.
+//
+// The default-route commands are checked against a fake route.exe (built from
+// fake_route.cpp) that is put first on PATH and records its command lines.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/route_commands.h"
+#include "platform/text.h"
+#include "platform/win32/win32_system.h"
+
+// After the backend header: <windows.h> defines a CreateDirectory macro.
+#include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
+#include <objbase.h>
+#include <ole2.h>
+
+#ifndef QUILLON_FAKE_ROUTE_DIR
+#error "QUILLON_FAKE_ROUTE_DIR must name the directory of the fake route.exe"
+#endif
+
+namespace quillon::platform {
+namespace {
+
+// A Unix path as Wine shows it: on drive Z:, the root of the file system.
+std::string WinePath(const std::string& unixPath) {
+  std::string path = "Z:" + unixPath;
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return path;
+}
+
+// Runs a command line and waits; its exit code, or -1 when it did not start.
+long RunAndWait(const std::string& commandLine) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::string line = commandLine;
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    return -1;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<long>(code);
+}
+
+// Runs a script (without double quotes) with the Linux shell; true when it
+// exits with 0.
+bool RunShell(const std::string& script) {
+  return RunAndWait("Z:\\bin\\sh -c \"" + script + "\"") == 0;
+}
+
+bool IsDottedIpv4(const std::string& text) {
+  const std::vector<std::string> parts = TextSplit(text, ".");
+  if (parts.size() != 4 || text.back() == '.') return false;
+  for (const std::string& part : parts) {
+    if (part.empty() || part.size() > 3) return false;
+    if (!std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      return false;
+    }
+    if (std::stoi(part) > 255) return false;
+  }
+  return true;
+}
+
+// An IPv4 address a.b.c.d as the sockaddr_in field holds it.
+std::uint32_t Ipv4(unsigned a, unsigned b, unsigned c, unsigned d) {
+  return htonl((a << 24) | (b << 16) | (c << 8) | d);
+}
+
+// True when an adapter that GetAdaptersAddresses reports holds `address` and
+// has `gateway` among its gateways.
+bool AdapterWithAddressAndGateway(const IP_ADAPTER_ADDRESSES* adapters, std::uint32_t address,
+                                  std::uint32_t gateway) {
+  auto ipv4 = [](const SOCKET_ADDRESS& a) {
+    return a.lpSockaddr != nullptr && a.lpSockaddr->sa_family == AF_INET
+               ? reinterpret_cast<const sockaddr_in*>(a.lpSockaddr)->sin_addr.s_addr
+               : 0u;
+  };
+  for (const IP_ADAPTER_ADDRESSES* a = adapters; a != nullptr; a = a->Next) {
+    bool hasAddress = false, hasGateway = false;
+    for (auto* u = a->FirstUnicastAddress; u != nullptr; u = u->Next) {
+      hasAddress = hasAddress || ipv4(u->Address) == address;
+    }
+    for (auto* g = a->FirstGatewayAddress; g != nullptr; g = g->Next) {
+      hasGateway = hasGateway || ipv4(g->Address) == gateway;
+    }
+    if (hasAddress && hasGateway) return true;
+  }
+  return false;
+}
+
+// Wine takes a moment to see interfaces, addresses and routes that were just
+// made. Waits, up to ten seconds, until its other adapter interface
+// (GetAdaptersAddresses) shows both lines with their gateways.
+bool WaitUntilWineSeesTheLines() {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    ULONG size = 64 * 1024;
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[size]());
+    auto* adapters = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get());
+    if (GetAdaptersAddresses(AF_INET, GAA_FLAG_INCLUDE_GATEWAYS, nullptr, adapters, &size) ==
+            ERROR_SUCCESS &&
+        AdapterWithAddressAndGateway(adapters, Ipv4(192, 0, 2, 10), Ipv4(192, 0, 2, 1)) &&
+        AdapterWithAddressAndGateway(adapters, Ipv4(198, 51, 100, 10), Ipv4(198, 51, 100, 1))) {
+      return true;
+    }
+    Sleep(100);
+  }
+  return false;
+}
+
+const LineInfo* FindByAddress(const std::vector<LineInfo>& lines, const std::string& address) {
+  for (const LineInfo& line : lines) {
+    if (line.IpAddress == address) return &line;
+  }
+  return nullptr;
+}
+
+// Two lines, each a veth pair with an address on a documentation range and a
+// default route through a gateway on that range:
+//   qa0 192.0.2.10/24,    default via 192.0.2.1    metric 100
+//   qb0 198.51.100.10/24, default via 198.51.100.1 metric 200
+class WineLines : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // Exactly one link, the loopback: the fresh namespace of wine-run.sh.
+    // (/sys/class/net would show the namespace that mounted /sys, not ours.)
+    const long check =
+        RunAndWait("Z:\\bin\\sh -c \"test $(ip -o link | wc -l) -eq 1 && ip -o link show lo >/dev/null\"");
+    shellStarted_ = check != -1;
+    privateNamespace_ = check == 0;
+    if (!privateNamespace_) return;
+    linesReady_ = RunShell(
+        "set -e; "
+        "ip link add qa0 type veth peer name qa1; ip link add qb0 type veth peer name qb1; "
+        "ip addr add 192.0.2.10/24 dev qa0; ip addr add 198.51.100.10/24 dev qb0; "
+        "for i in qa0 qa1 qb0 qb1; do ip link set $i up; done; "
+        "ip route add default via 192.0.2.1 dev qa0 metric 100; "
+        "ip route add default via 198.51.100.1 dev qb0 metric 200") &&
+        WaitUntilWineSeesTheLines();
+  }
+  static void TearDownTestSuite() {
+    if (privateNamespace_) RunShell("ip link del qa0; ip link del qb0");
+  }
+  void SetUp() override {
+    ASSERT_TRUE(shellStarted_) << "Wine could not start the Linux shell";
+    if (!privateNamespace_) GTEST_SKIP() << "not inside the private namespace of wine-run.sh";
+    ASSERT_TRUE(linesReady_) << "could not set up the veth lines";
+  }
+
+  Win32System system_;
+  static inline bool shellStarted_ = false;
+  static inline bool privateNamespace_ = false;
+  static inline bool linesReady_ = false;
+};
+
+TEST_F(WineLines, ListAdaptersReportsBothLinesWithAddressMaskAndGateway) {
+  const std::vector<LineInfo> adapters = system_.ListAdapters();
+
+  const LineInfo* a = FindByAddress(adapters, "192.0.2.10");
+  const LineInfo* b = FindByAddress(adapters, "198.51.100.10");
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(a->SubnetMask, "255.255.255.0");
+  EXPECT_EQ(a->Gateway, "192.0.2.1");
+  EXPECT_EQ(b->SubnetMask, "255.255.255.0");
+  EXPECT_EQ(b->Gateway, "198.51.100.1");
+  EXPECT_FALSE(a->AdapterName.empty());
+  EXPECT_NE(a->AdapterName, b->AdapterName);
+
+  // The peers qa1 and qb1 have neither address nor gateway; they are listed
+  // all the same.
+  EXPECT_GE(std::count_if(adapters.begin(), adapters.end(),
+                          [](const LineInfo& l) { return l.Gateway.empty() || l.Gateway == "0.0.0.0"; }),
+            2);
+
+  for (const LineInfo& line : adapters) {
+    SCOPED_TRACE(::testing::PrintToString(line));
+    // Texts end at the field's first NUL and never run past the field.
+    for (const std::string* field :
+         {&line.AdapterName, &line.Description, &line.IpAddress, &line.SubnetMask, &line.Gateway}) {
+      EXPECT_EQ(field->find('\0'), std::string::npos);
+    }
+    EXPECT_LT(line.AdapterName.size(), 260u);
+    EXPECT_LT(line.Description.size(), 132u);
+    EXPECT_LT(line.IpAddress.size(), 16u);
+    EXPECT_LT(line.SubnetMask.size(), 16u);
+    EXPECT_LT(line.Gateway.size(), 16u);
+    EXPECT_TRUE(line.ConnectionName.empty());
+    // Adapters without an address or gateway are listed as the system gives
+    // them; whatever text it gives is an address.
+    if (!line.IpAddress.empty()) {
+      EXPECT_TRUE(IsDottedIpv4(line.IpAddress));
+    }
+    if (!line.Gateway.empty()) {
+      EXPECT_TRUE(IsDottedIpv4(line.Gateway));
+    }
+  }
+
+  // A fresh list each time, the same while nothing changes.
+  EXPECT_EQ(system_.ListAdapters(), adapters);
+}
+
+TEST_F(WineLines, DiscoveryListsEachGatewayOnceAndAFreshQueryDoesNotRepeatIt) {
+  const std::string first = system_.DiscoverGatewayText();
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(first.back(), ';');
+  const std::vector<std::string> gateways = TextSplit(first, ";");
+  EXPECT_EQ(std::count(gateways.begin(), gateways.end(), "192.0.2.1"), 1);
+  EXPECT_EQ(std::count(gateways.begin(), gateways.end(), "198.51.100.1"), 1);
+  for (const std::string& g : gateways) EXPECT_FALSE(g.empty()) << first;
+
+  // A second discovery in the same process starts from nothing again.
+  EXPECT_EQ(system_.DiscoverGatewayText(), first);
+}
+
+// COM state that a thread had before a discovery is left as it was, and COM
+// that the discovery itself started is ended again.
+TEST_F(WineLines, DiscoveryLeavesTheThreadsComStateAsItFoundIt) {
+  const std::string expected = system_.DiscoverGatewayText();
+  ASSERT_FALSE(expected.empty());
+
+  struct Outcome {
+    std::string text;
+    HRESULT after = E_FAIL;     // the thread's COM state right after the discovery
+    HRESULT afterEnd = E_FAIL;  // and once the thread has ended its own COM use
+  };
+  // CoInitializeEx reports the thread's COM state: S_OK when COM was not
+  // initialised, S_FALSE when it still is in that mode. Each probe undoes
+  // itself.
+  auto probe = [](DWORD mode) {
+    const HRESULT hr = CoInitializeEx(nullptr, mode);
+    if (SUCCEEDED(hr)) CoUninitialize();
+    return hr;
+  };
+
+  Outcome fresh, ole, mta;
+  std::thread([&] {
+    fresh.text = system_.DiscoverGatewayText();
+    fresh.after = probe(COINIT_APARTMENTTHREADED);
+  }).join();
+  std::thread([&] {
+    // A window thread with OLE (drag and drop) already set up.
+    if (FAILED(OleInitialize(nullptr))) return;
+    ole.text = system_.DiscoverGatewayText();
+    ole.after = probe(COINIT_APARTMENTTHREADED);
+    OleUninitialize();
+    ole.afterEnd = probe(COINIT_APARTMENTTHREADED);
+  }).join();
+  std::thread([&] {
+    // A thread in the multithreaded apartment: the discovery cannot have its
+    // own apartment there and works in the one it finds.
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return;
+    mta.text = system_.DiscoverGatewayText();
+    mta.after = probe(COINIT_MULTITHREADED);
+    CoUninitialize();
+    mta.afterEnd = probe(COINIT_MULTITHREADED);
+  }).join();
+
+  EXPECT_EQ(fresh.text, expected);
+  EXPECT_EQ(fresh.after, S_OK);
+  EXPECT_EQ(ole.text, expected);
+  EXPECT_EQ(ole.after, S_FALSE);
+  EXPECT_EQ(ole.afterEnd, S_OK);
+  EXPECT_EQ(mta.text, expected);
+  EXPECT_EQ(mta.after, S_FALSE);
+  EXPECT_EQ(mta.afterEnd, S_OK);
+}
+
+// The connection name is read from the adapter's key under the network
+// class key; a key made here for an adapter name of our own stands in for
+// the one Windows keeps.
+TEST(WineConnectionName, ReadsTheNameOfTheAdapterFromItsConnectionKey) {
+  const std::string adapter = "{0A1B2C3D-0000-4000-8000-0000C0000201}";
+  const std::string valuePath = ConnectionNameRegistryPath(adapter);
+  const std::string keyPath = valuePath.substr(0, valuePath.rfind('\\'));
+  const std::string adapterKey = keyPath.substr(0, keyPath.rfind('\\'));
+  const std::string name = "本地连接 2";
+
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                           static_cast<DWORD>(name.size() + 1)),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  Win32System system;
+  const std::string found = system.ConnectionName(adapter);
+  const std::string missing = system.ConnectionName("{0A1B2C3D-0000-4000-8000-0000C0000202}");
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, adapterKey.c_str());
+
+  EXPECT_EQ(found, name);
+  EXPECT_EQ(missing, "");
+}
+
+// Runs the default-route requests with the fake route.exe first on PATH and
+// gives back the command lines it recorded, one per run.
+class WineDefaultRoutes : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char temp[MAX_PATH];
+    ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
+    log_ = std::string(temp) + "quillon-fake-route-" + std::to_string(GetCurrentProcessId()) + ".log";
+    DeleteFileA(log_.c_str());
+    ASSERT_TRUE(SetEnvironmentVariableA("QUILLON_FAKE_ROUTE_LOG", log_.c_str()));
+
+    // cmd looks in its current directory first, then along PATH; both are
+    // inherited from this process. The fake's directory goes first on PATH
+    // and the current directory is one without a route.exe.
+    char path[32768];
+    const DWORD length = GetEnvironmentVariableA("PATH", path, sizeof path);
+    oldPath_ = length > 0 && length < sizeof path ? std::string(path, length) : std::string();
+    const std::string fakeDir = WinePath(QUILLON_FAKE_ROUTE_DIR);
+    ASSERT_NE(GetFileAttributesA((fakeDir + "\\route.exe").c_str()), INVALID_FILE_ATTRIBUTES)
+        << fakeDir;
+    ASSERT_TRUE(SetEnvironmentVariableA("PATH", (fakeDir + ";" + oldPath_).c_str()));
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(sizeof current, current);
+    oldCurrent_ = current;
+    ASSERT_TRUE(SetCurrentDirectoryA(temp));
+  }
+  void TearDown() override {
+    SetEnvironmentVariableA("PATH", oldPath_.c_str());
+    SetEnvironmentVariableA("QUILLON_FAKE_ROUTE_LOG", nullptr);
+    SetCurrentDirectoryA(oldCurrent_.c_str());
+    DeleteFileA(log_.c_str());
+  }
+  std::vector<std::string> Recorded() {
+    std::vector<std::string> lines;
+    const HANDLE file = CreateFileA(log_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return lines;
+    std::string bytes;
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+    CloseHandle(file);
+    return TextSplit(bytes, "\r\n");
+  }
+
+  Win32System system_;
+  std::string log_, oldPath_, oldCurrent_;
+};
+
+// cmd /C hands the program the rest of its command text as written: the
+// program's name as typed ("route"), then everything after it, blanks
+// included. So route.exe sees "route " followed by exactly what our command
+// line holds after "cmd /C route ", the double blank after "add" too.
+TEST_F(WineDefaultRoutes, CommandsReachRouteExactlyAndInOrder) {
+  EXPECT_TRUE(system_.DeleteDefaultRoutes());
+  EXPECT_TRUE(system_.AddDefaultRoute("192.0.2.1", "100"));
+  EXPECT_TRUE(system_.AddDefaultRoute("198.51.100.1", "120abc"));
+  EXPECT_TRUE(system_.AddDefaultRoute("203.0.113.1", "1"));
+
+  const std::vector<std::string> expected = {
+      "route delete 0.0.0.0",
+      "route add  0.0.0.0 mask 0.0.0.0 192.0.2.1 metric 100",
+      "route add  0.0.0.0 mask 0.0.0.0 198.51.100.1 metric 120abc",
+      "route add  0.0.0.0 mask 0.0.0.0 203.0.113.1 metric 1",
+  };
+  EXPECT_EQ(Recorded(), expected);
+}
+
+// A gateway or metric that holds anything but letters, digits, '.' and ':'
+// never reaches cmd: not a command separator, a redirection, a blank (an
+// extra argument for route), an option or a quote; nor an empty part.
+TEST_F(WineDefaultRoutes, AnUnsafeGatewayOrMetricRunsNothing) {
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"192.0.2.1&echo", "1"},   {"192.0.2.1", "1|more"},     {"192.0.2.1 -p", "1"},
+      {"192.0.2.1", "1>x.txt"},  {"\"192.0.2.1\"", "1"},       {"192.0.2.1", "%PATH%"},
+      {"", "1"},                 {"192.0.2.1", ""},            {"-f", "1"},
+      {"192.0.2.1", "1^"},       {"192.0.2.1\n", "1"},         {"192.0.2.1", "一"},
+  };
+  for (const auto& [gateway, metric] : refused) {
+    EXPECT_FALSE(system_.AddDefaultRoute(gateway, metric)) << gateway << " / " << metric;
+  }
+  EXPECT_EQ(Recorded(), std::vector<std::string>{});
+
+  // Digits, letters, dots and colons pass (a non-IPv4 gateway from discovery).
+  EXPECT_TRUE(system_.AddDefaultRoute("fe80::1", "150"));
+  EXPECT_EQ(Recorded(), std::vector<std::string>{"route add  0.0.0.0 mask 0.0.0.0 fe80::1 metric 150"});
+}
+
+}  // namespace
+}  // namespace quillon::platform
