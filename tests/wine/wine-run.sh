@@ -28,7 +28,8 @@ printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "$state/resolv.c
 export WINEPREFIX="$state/prefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 LOCPATH="$state/locale"
+export LOCPATH="$state/locale"
+export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 export WINEARCH=win64
 if [ -n "${QUILLON_WINE_PATH:-}" ]; then export WINEPATH="$QUILLON_WINE_PATH"; fi
 
