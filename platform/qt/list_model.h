@@ -1,0 +1,53 @@
+// The rows of the window's list view: a table model over plain byte strings,
+// so a list of tens of thousands of rows stays fast and every cell reads back
+// exactly as it was written.
+#pragma once
+
+#include <QAbstractTableModel>
+
+#include <string>
+#include <vector>
+
+// moc cannot parse the control names (non-ASCII identifiers); it needs none
+// of these declarations.
+#ifndef Q_MOC_RUN
+#include "platform/ui.h"
+#include "platform/window_model.h"
+#endif
+
+namespace quillon::platform::qt {
+
+class ListModel final : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  explicit ListModel(const std::vector<ColumnSpec>& columns, QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+  int Rows() const { return static_cast<int>(rows_.size()); }
+  int Columns() const { return static_cast<int>(titles_.size()); }
+  void Clear();
+  // Appends an empty row; its index.
+  int AppendRow();
+  // Out-of-range rows and columns are ignored.
+  void SetCell(int row, int column, const std::string& text);
+  // Empty for a row or column that does not exist.
+  std::string Cell(int row, int column) const;
+  // Every row replaced at once; rows are cut or padded to the column count.
+  void ReplaceRows(std::vector<Row> rows);
+  // Appends a filled row; when `numberColumn` is a column, that cell gets the
+  // row count after the append.
+  void AppendFilledRow(Row cells, int numberColumn);
+
+ private:
+  bool Valid(int row, int column) const;
+
+  std::vector<QString> titles_;
+  std::vector<Row> rows_;
+};
+
+}  // namespace quillon::platform::qt
