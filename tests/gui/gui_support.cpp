@@ -1,0 +1,96 @@
+#include "tests/gui/gui_support.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+namespace quillon::gui_test {
+
+bool WaitUntil(const std::function<bool()>& done, int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (!done()) {
+    if (t.elapsed() > ms) return done();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+void Pump(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+platform::EventSink Recorder::Sink() {
+  return [this](platform::Control c, platform::Event e, const std::string& arg) {
+    events.push_back({c, e, arg});
+    if (onEvent) onEvent(events.back());
+    return e == platform::Event::CloseQuery ? closeAnswer : true;
+  };
+}
+
+int Recorder::Count(platform::Control c, platform::Event e) const {
+  int n = 0;
+  for (const auto& f : events) n += (f.control == c && f.event == e) ? 1 : 0;
+  return n;
+}
+
+bool DropFiles(QWidget* target, const QStringList& paths) {
+  QMimeData mime;
+  QList<QUrl> urls;
+  for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
+  mime.setUrls(urls);
+  const QPoint at = target->rect().center();
+  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  if (!enter.isAccepted()) return false;
+  QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &move);
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  return drop.isAccepted();
+}
+
+namespace {
+
+void WhenWidget(const std::function<QWidget*()>& find, const std::function<bool(QWidget*)>& act) {
+  auto* timer = new QTimer(qApp);
+  auto started = std::make_shared<QElapsedTimer>();
+  started->start();
+  QObject::connect(timer, &QTimer::timeout, timer, [timer, find, act, started] {
+    QWidget* w = find();
+    if ((w != nullptr && act(w)) || started->elapsed() > 10000) {
+      timer->stop();
+      timer->deleteLater();
+    }
+  });
+  timer->start(20);
+}
+
+}  // namespace
+
+void WhenModal(const std::function<bool(QWidget*)>& act) {
+  WhenWidget([] { return QApplication::activeModalWidget(); }, act);
+}
+
+void WhenPopup(const std::function<bool(QWidget*)>& act) {
+  WhenWidget([] { return QApplication::activePopupWidget(); }, act);
+}
+
+}  // namespace quillon::gui_test
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

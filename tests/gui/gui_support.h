@@ -1,0 +1,55 @@
+// Helpers of the GUI tests: the application object, waiting while the event
+// loop runs, recording the window's events, simulated drags.
+#pragma once
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QStringList>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ui.h"
+#include "platform/window_model.h"
+
+class QWidget;
+
+namespace quillon::gui_test {
+
+// Runs the event loop until `done` holds or `ms` have passed; whether it holds.
+bool WaitUntil(const std::function<bool()>& done, int ms = 5000);
+
+// Runs the event loop for `ms` milliseconds.
+void Pump(int ms);
+
+struct Fired {
+  platform::Control control;
+  platform::Event event;
+  std::string argument;
+  bool operator==(const Fired&) const = default;
+};
+
+// Every event the window fires, in order. `closeAnswer` answers close queries;
+// `onEvent` runs inside the sink (as a handler would).
+struct Recorder {
+  std::vector<Fired> events;
+  bool closeAnswer = true;
+  std::function<void(const Fired&)> onEvent;
+
+  platform::EventSink Sink();
+  int Count(platform::Control c, platform::Event e) const;
+};
+
+// Sends a drag of these files (absolute paths) over `target` and drops it;
+// whether the drag was accepted.
+bool DropFiles(QWidget* target, const QStringList& paths);
+
+// Calls `act` on the first widget of type T that becomes the active modal
+// widget (or the active popup, for menus), from a timer, once.
+void WhenModal(const std::function<bool(QWidget*)>& act);
+void WhenPopup(const std::function<bool(QWidget*)>& act);
+
+}  // namespace quillon::gui_test
