@@ -1,6 +1,6 @@
 // The window alone, built from the description and run by RunWindow, with no
 // program behind it: for screenshots of the layout.
-//   QUILLON_DEMO_PANELS=1  both panels shown
+//   QUILLON_DEMO_PANELS=1  both panels shown (import, global: only that one)
 //   QUILLON_DEMO_ROWS=N    N example rows in the list
 #include <cstdlib>
 #include <string>
@@ -25,10 +25,9 @@ int main(int argc, char** argv) {
                                 i % 3 == 2 ? "关闭" : "开启", "备注" + n},
                                0);
       }
-      if (panels != nullptr && std::string(panels) == "1") {
-        ui.SetVisible(Control::分组框2, true);
-        ui.SetVisible(Control::分组框1, true);
-      }
+      const std::string shown = panels != nullptr ? panels : "";
+      if (shown == "1" || shown == "import") ui.SetVisible(Control::分组框2, true);
+      if (shown == "1" || shown == "global") ui.SetVisible(Control::分组框1, true);
       return true;
     });
   });
