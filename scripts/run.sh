@@ -1,0 +1,281 @@
+#!/usr/bin/env bash
+# Builds and runs Quillon on Debian 12 (as root, from a fresh clone):
+#
+#   scripts/run.sh [QUILLON ARGS...]        e.g. scripts/run.sh --home /tmp/quillon
+#
+#  1. installs the packages (scripts/install-deps.sh),
+#  2. configures and builds the `linux` preset (build/linux),
+#  3. starts the bundled config site (quillon-site) on 127.0.0.1:18080 and
+#     waits until it answers,
+#  4. runs Quillon with --site 127.0.0.1:18080 and the arguments given here,
+#  5. stops the site when Quillon ends, and exits with Quillon's exit code.
+#
+# Without a display ($DISPLAY and $WAYLAND_DISPLAY both empty) Quillon runs on
+# a virtual X display (Xvfb): a few seconds after its window appears the whole
+# screen is saved to build/run-screenshot.png. Nobody can answer its message
+# box there, so Quillon is then stopped; the script exits with 0 when the
+# screenshot was taken (Quillon's own exit code when it ended by itself).
+#
+# Environment:
+#   QUILLON_NO_SITE=1     do not start the site (Quillon then shows its start
+#                         failure box, as on a machine that cannot reach the site)
+#   QUILLON_SITE_PORT=N   the site's port (default 18080)
+#   QUILLON_SKIP_BUILD=1  skip steps 1 and 2 and use the binaries already built
+#   QUILLON_BUILD_DIR=DIR take the binaries from DIR (app/quillon,
+#                         site/quillon-site) instead of build/linux; skips
+#                         steps 1 and 2
+#   QUILLON_SHOT_DELAY=S  seconds between the window's appearance and the
+#                         screenshot under Xvfb (default 3)
+set -euo pipefail
+
+say() { printf 'run.sh: %s\n' "$*" >&2; }
+
+# ---------------------------------------------------------------- inner part
+# Runs on the virtual display that xvfb-run made:
+#   run.sh --on-xvfb SHOT.png QUILLON [ARGS...]
+if [[ ${1:-} == --on-xvfb ]]; then
+  shift
+  shot=$1
+  shift
+  delay=${QUILLON_SHOT_DELAY:-3}
+
+  # The outer part stops this part (and so Quillon) with SIGTERM by this pid;
+  # xvfb-run then ends its X server and cleans up as usual.
+  if [[ -n ${QUILLON_RUN_PIDFILE:-} ]]; then
+    echo $$ >"$QUILLON_RUN_PIDFILE"
+  fi
+  pid=
+  sleeper=
+  # shellcheck disable=SC2317  # runs from the traps
+  stop_quillon() {
+    if [[ -n $sleeper ]]; then
+      kill "$sleeper" 2>/dev/null || true
+    fi
+    if [[ -n $pid ]]; then
+      kill "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
+    exit "$1"
+  }
+  trap 'stop_quillon 143' TERM
+  trap 'stop_quillon 130' INT
+
+  "$@" &
+  pid=$!
+  say "Quillon started on virtual display $DISPLAY (pid $pid)"
+
+  # Wait (at most 20 s) until the program has a mapped window with a name:
+  # the main window or one of its message boxes.
+  viewable_window() {
+    local id
+    for id in $(xwininfo -root -tree 2>/dev/null | awk '$1 ~ /^0x/ && $2 ~ /^"/ {print $1}'); do
+      if xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
+        return 0
+      fi
+    done
+    return 1
+  }
+  seen=
+  for _ in $(seq 1 200); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      break
+    fi
+    if viewable_window; then
+      seen=1
+      break
+    fi
+    sleep 0.1
+  done
+  if ! kill -0 "$pid" 2>/dev/null; then
+    set +e
+    wait "$pid"
+    rc=$?
+    set -e
+    say "Quillon ended by itself before a screenshot was taken (exit code $rc)"
+    exit "$rc"
+  fi
+  if [[ -z $seen ]]; then
+    say "no window showed up within 20 s; taking the screenshot anyway"
+  fi
+  # In the background, so that a signal is handled without waiting for it.
+  sleep "$delay" &
+  sleeper=$!
+  wait "$sleeper"
+  sleeper=
+
+  shot_rc=0
+  if import -window root "$shot"; then
+    say "screenshot saved: $shot"
+  else
+    shot_rc=1
+    say "the screenshot could not be taken"
+  fi
+
+  if kill -0 "$pid" 2>/dev/null; then
+    say "stopping Quillon (pid $pid): on the virtual display nobody can answer its message box"
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    exit "$shot_rc"
+  fi
+  set +e
+  wait "$pid"
+  rc=$?
+  set -e
+  say "Quillon ended by itself (exit code $rc)"
+  exit "$rc"
+fi
+
+# ---------------------------------------------------------------- outer part
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$repo"
+build_dir=${QUILLON_BUILD_DIR:-$repo/build/linux}
+port=${QUILLON_SITE_PORT:-18080}
+site_addr=127.0.0.1:$port
+
+if [[ ${QUILLON_SKIP_BUILD:-} != 1 && -z ${QUILLON_BUILD_DIR:-} ]]; then
+  say "installing the packages (scripts/install-deps.sh)"
+  "$repo/scripts/install-deps.sh"
+  say "configuring and building the linux preset into $build_dir"
+  cmake --preset linux
+  cmake --build --preset linux
+else
+  say "not building: using the binaries in $build_dir"
+fi
+
+quillon=
+for candidate in "$build_dir/app/quillon" "$build_dir/quillon"; do
+  if [[ -x $candidate ]]; then
+    quillon=$candidate
+    break
+  fi
+done
+if [[ -z $quillon ]]; then
+  say "no Quillon program in $build_dir (looked for app/quillon and quillon)"
+  exit 1
+fi
+site_bin=$build_dir/site/quillon-site
+
+# The body of the version gate's answer for 1.0.2 on 127.0.0.1:PORT, through
+# bash's /dev/tcp (no curl needed). Fails when nothing answers.
+probe_gate() {
+  local reply
+  reply=$(
+    exec 2>/dev/null
+    exec 3<>"/dev/tcp/127.0.0.1/$1" || exit 1
+    printf 'GET /flq/v.php?v=1.0.2 HTTP/1.0\r\nHost: 127.0.0.1\r\nAccept: */*\r\n\r\n' >&3
+    timeout 3 cat <&3
+  ) || return 1
+  [[ $reply == HTTP/* ]] || return 1
+  printf '%s' "${reply#*$'\r\n\r\n'}"
+}
+
+site_pid=
+child_pid=      # Quillon, or xvfb-run with Quillon inside
+inner_pidfile=  # where the part under xvfb-run leaves its pid
+# shellcheck disable=SC2317  # runs from the traps
+stop_child() {
+  if [[ -z $child_pid ]] || ! kill -0 "$child_pid" 2>/dev/null; then
+    return 0
+  fi
+  say "stopping Quillon"
+  if [[ -n $inner_pidfile && -s $inner_pidfile ]]; then
+    kill "$(cat "$inner_pidfile")" 2>/dev/null || true
+  else
+    kill "$child_pid" 2>/dev/null || true
+  fi
+  wait "$child_pid" 2>/dev/null || true
+  child_pid=
+}
+# shellcheck disable=SC2317
+stop_site() {
+  if [[ -n $site_pid ]] && kill -0 "$site_pid" 2>/dev/null; then
+    say "stopping the config site (pid $site_pid)"
+    kill "$site_pid" 2>/dev/null || true
+    wait "$site_pid" 2>/dev/null || true
+  fi
+  site_pid=
+}
+# shellcheck disable=SC2317
+clean_up() {
+  stop_child
+  stop_site
+  if [[ -n $inner_pidfile ]]; then
+    rm -f "$inner_pidfile"
+  fi
+}
+trap clean_up EXIT
+trap 'say "interrupted"; exit 130' INT
+trap 'say "terminated"; exit 143' TERM
+
+if [[ ${QUILLON_NO_SITE:-} == 1 ]]; then
+  say "QUILLON_NO_SITE=1: not starting the config site; Quillon's version gate will fail"
+  if probe_gate "$port" >/dev/null; then
+    say "warning: something already answers on $site_addr, so the gate may pass after all"
+  fi
+elif body=$(probe_gate "$port"); then
+  if [[ $body != 1 ]]; then
+    say "port $port already answers, but not with a passing version gate; stop that server or set QUILLON_SITE_PORT"
+    exit 1
+  fi
+  say "a config site already answers on $site_addr; using it"
+else
+  if [[ ! -x $site_bin ]]; then
+    say "no config site program at $site_bin"
+    exit 1
+  fi
+  site_log=$repo/build/run-site.log
+  say "starting the config site on $site_addr (log: $site_log)"
+  "$site_bin" --listen 127.0.0.1 --port "$port" --root "$repo/site" 2>"$site_log" &
+  site_pid=$!
+  up=
+  for _ in $(seq 1 100); do
+    if ! kill -0 "$site_pid" 2>/dev/null; then
+      say "the config site did not start:"
+      sed 's/^/  /' "$site_log" >&2
+      site_pid=
+      exit 1
+    fi
+    if body=$(probe_gate "$port"); then
+      up=1
+      break
+    fi
+    sleep 0.1
+  done
+  if [[ -z $up ]]; then
+    say "the config site does not answer on $site_addr"
+    exit 1
+  fi
+  if [[ $body == 1 ]]; then
+    say "the config site answers: version gate passes for 1.0.2"
+  else
+    say "the config site answers, but its version gate says '$body' for 1.0.2 (see site/config/accepted-versions.txt)"
+  fi
+fi
+
+# Quillon runs in the background and this shell waits for it, so that a
+# signal to this script is handled at once (stop Quillon, stop the site).
+if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
+  shot=$repo/build/run-screenshot.png
+  inner_pidfile=$(mktemp)
+  say "no display: running Quillon under Xvfb (800x600); screenshot to $shot"
+  say "command: $quillon --site $site_addr $*"
+  QUILLON_RUN_PIDFILE=$inner_pidfile xvfb-run -a -s "-screen 0 800x600x24" \
+    bash "$repo/scripts/run.sh" --on-xvfb "$shot" "$quillon" --site "$site_addr" "$@" &
+  child_pid=$!
+  set +e
+  wait "$child_pid"
+  rc=$?
+  set -e
+  child_pid=
+else
+  say "running: $quillon --site $site_addr $*"
+  "$quillon" --site "$site_addr" "$@" &
+  child_pid=$!
+  set +e
+  wait "$child_pid"
+  rc=$?
+  set -e
+  child_pid=
+  say "Quillon ended (exit code $rc)"
+fi
+exit "$rc"
