@@ -1,5 +1,6 @@
 // The program's routines on the real Qt window: panels, typed inputs, the
 // row menu, dropped files, startup and the confirmed exit.
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
@@ -218,6 +219,31 @@ TEST_F(ProgramWindowTest, CloseAsksAndOnlyOkEnds) {
   EXPECT_EQ(text, "即将结束任务并退出？");
   EXPECT_EQ(quits, std::vector<int>{0});
   EXPECT_FALSE(ui->WindowExists());
+}
+
+TEST_F(ProgramWindowTest, PickingALineShowsItsDetailsButTheProgramsTextDoesNot) {
+  sys.adapters = {{"v0", "veth", "", "192.0.2.2", "255.255.255.0", "192.0.2.1"},
+                  {"v1", "veth", "", "198.51.100.2", "255.255.255.0", "198.51.100.1"}};
+  sys.connectionNames = {{"v1", "上行二"}};
+  ShowOnly();
+  Click(Control::按钮2);
+  const std::string notice = spec.Find(Control::超级编辑框1)->caption;
+  // What the start does: items appended, the stored line set as text.
+  ui->ComboAddItem(Control::组合框2, "192.0.2.1");
+  ui->ComboAddItem(Control::组合框2, "198.51.100.1");
+  ui->WriteControlText(Control::组合框2, "198.51.100.1");
+  Pump(20);
+  EXPECT_EQ(ui->ReadControlText(Control::超级编辑框1), notice) << "a text set by the program is no pick";
+
+  auto* combo = qobject_cast<QComboBox*>(ui->widget(Control::组合框2));
+  combo->showPopup();
+  QAbstractItemView* view = combo->view();
+  ASSERT_TRUE(WaitUntil([&] { return view->isVisible(); }));
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(1, 0)).center());
+  ASSERT_TRUE(WaitUntil([&] { return ui->ReadControlText(Control::超级编辑框1) != notice; }));
+  EXPECT_EQ(ui->ReadControlText(Control::超级编辑框1),
+            "网关IP：198.51.100.1\r\n本地IP：198.51.100.2\r\n子网掩码：255.255.255.0\r\n线路名称：上行二\r\n"
+            "线路描述：veth");
 }
 
 }  // namespace
