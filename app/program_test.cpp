@@ -48,16 +48,26 @@ const Box kNotice{
     "确定打开程序并开始使用？",
     1, "Quillon用户使用须知："};
 
-TEST_F(ProgramTest, GateRefusesEveryBodyButExactlyOne) {
-  for (const std::string& body :
-       std::vector<std::string>{"1\r\n", " 1", "01", "", "0", "11", std::string("\0", 1) + "1"}) {
-    FakeSystem s;
-    FakeUi u(spec);
-    Program p(s, u, kHost);
+// A fresh program whose version gate answers `body`, started with the
+// notice answered OK.
+struct Started {
+  Started(const platform::WindowSpec& spec, const std::string& body) : u(spec), p(s, u, kHost) {
     p.Attach();
     s.httpAnswers[kGate] = body;
     u.answers = {AnswerOk};
     u.Fire(Control::主窗口, Event::Created);
+  }
+  FakeSystem s;
+  FakeUi u;
+  Program p;
+};
+
+TEST_F(ProgramTest, GateRefusesEveryBodyButExactlyOne) {
+  for (const std::string& body :
+       std::vector<std::string>{"1\r\n", " 1", "01", "", "0", "11", std::string("\0", 1) + "1"}) {
+    Started started(spec, body);
+    auto& s = started.s;
+    auto& u = started.u;
     EXPECT_EQ(u.boxes, (std::vector<Box>{kFailure})) << "body: " << body;
     EXPECT_EQ(u.exitCode, 0);
     EXPECT_EQ(s.directories.count(kConfigDir), 0u);
@@ -68,13 +78,9 @@ TEST_F(ProgramTest, GateRefusesEveryBodyButExactlyOne) {
 
 TEST_F(ProgramTest, GateAcceptsOneAndOneFollowedByANul) {
   for (const std::string& body : std::vector<std::string>{"1", std::string("1\0garbage", 9)}) {
-    FakeSystem s;
-    FakeUi u(spec);
-    Program p(s, u, kHost);
-    p.Attach();
-    s.httpAnswers[kGate] = body;
-    u.answers = {AnswerOk};
-    u.Fire(Control::主窗口, Event::Created);
+    Started started(spec, body);
+    auto& s = started.s;
+    auto& u = started.u;
     EXPECT_EQ(u.boxes, (std::vector<Box>{kNotice}));
     EXPECT_EQ(u.exitCode, -1) << "the program goes on";
     EXPECT_EQ(s.httpRequests, (std::vector<std::string>{kGate}));

@@ -1,11 +1,24 @@
 #include "platform/system.h"
 
+#include <system_error>
+#include <thread>
+
 namespace quillon::platform {
 
 std::string SkipLeadingControlBytes(const std::string& text) {
   std::size_t i = 0;
   while (i < text.size() && static_cast<unsigned char>(text[i]) <= 0x20) ++i;
   return text.substr(i);
+}
+
+bool StartDetachedThread(std::function<void()> routine) {
+  if (!routine) return false;
+  try {
+    std::thread(std::move(routine)).detach();
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
 }
 
 std::string System::IniRead(const std::string& file, const std::string& section,

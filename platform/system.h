@@ -100,6 +100,10 @@ class System {
 // Largest value IniRead returns, in bytes (the 10240-byte buffer holds the NUL).
 inline constexpr std::size_t kIniValueLimit = 10239;
 
+// Runs `routine` on a new detached std::thread; false when the routine is
+// empty or the thread cannot be created. Both backends start workers so.
+bool StartDetachedThread(std::function<void()> routine);
+
 // Skips leading bytes of 0x20 or below (the argument rule of IniRead).
 std::string SkipLeadingControlBytes(const std::string& text);
 

@@ -88,13 +88,7 @@ std::string PosixSystem::RegistryReadText(int, const std::string&, const std::st
 }
 
 bool PosixSystem::StartWorker(std::function<void()> routine) {
-  if (!routine) return false;
-  try {
-    std::thread(std::move(routine)).detach();
-    return true;
-  } catch (const std::system_error&) {
-    return false;
-  }
+  return StartDetachedThread(std::move(routine));
 }
 
 ByteArray PosixSystem::HttpGetText(const std::string& url) {

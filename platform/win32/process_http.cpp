@@ -202,13 +202,7 @@ std::string Win32System::RegistryReadText(int root, const std::string& path, con
 // threads made by the C++ runtime get its per-thread state (thread_local,
 // std::this_thread) set up properly. It creates a native thread all the same.
 bool Win32System::StartWorker(std::function<void()> routine) {
-  if (!routine) return false;
-  try {
-    std::thread(std::move(routine)).detach();
-    return true;
-  } catch (const std::system_error&) {
-    return false;
-  }
+  return StartDetachedThread(std::move(routine));
 }
 
 ByteArray Win32System::HttpGetText(const std::string& url) {
