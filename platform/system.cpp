@@ -21,6 +21,23 @@ bool StartDetachedThread(std::function<void()> routine) {
   }
 }
 
+namespace {
+
+bool HasLineBreakOrNul(const std::string& text) {
+  return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+}  // namespace
+
+bool System::IniWrite(const std::string& file, const std::string& section,
+                      const std::optional<std::string>& key, const std::optional<std::string>& value) {
+  if (file.empty() || HasLineBreakOrNul(section) || (key && HasLineBreakOrNul(*key)) ||
+      (value && HasLineBreakOrNul(*value))) {
+    return false;
+  }
+  return WriteProfileEntry(file, section, key, value);
+}
+
 std::string System::IniRead(const std::string& file, const std::string& section,
                             const std::string& key, const std::string& fallback) {
   const std::string f = SkipLeadingControlBytes(file);

@@ -43,10 +43,12 @@ class System {
   std::string IniRead(const std::string& file, const std::string& section, const std::string& key,
                       const std::string& fallback = {});
   // No key: deletes the whole section. No value: deletes the key. Creates the
-  // file when needed, never its directory. True on success.
-  virtual bool IniWrite(const std::string& file, const std::string& section,
-                        const std::optional<std::string>& key,
-                        const std::optional<std::string>& value) = 0;
+  // file when needed, never its directory. True on success. A line break or a
+  // NUL in the section, key or value is refused (false, file untouched): it
+  // would write lines of its own into the file (even whole sections), or cut
+  // the text short.
+  bool IniWrite(const std::string& file, const std::string& section,
+                const std::optional<std::string>& key, const std::optional<std::string>& value);
   // Section names in file order (duplicates listed as often as they occur);
   // never cut short. A missing file gives an empty list.
   virtual std::vector<std::string> IniSections(const std::string& file) = 0;
@@ -95,6 +97,10 @@ class System {
   // IniRead once its arguments have passed the blank rule.
   virtual std::string ReadProfileString(const std::string& file, const std::string& section,
                                         const std::string& key, const std::string& fallback) = 0;
+  // IniWrite once its arguments have passed the line-break rule.
+  virtual bool WriteProfileEntry(const std::string& file, const std::string& section,
+                                  const std::optional<std::string>& key,
+                                  const std::optional<std::string>& value) = 0;
 };
 
 // Largest value IniRead returns, in bytes (the 10240-byte buffer holds the NUL).

@@ -79,7 +79,7 @@ std::string FakeSystem::ReadProfileString(const std::string& file, const std::st
   return v->substr(0, kIniValueLimit);
 }
 
-bool FakeSystem::IniWrite(const std::string& file, const std::string& section,
+bool FakeSystem::WriteProfileEntry(const std::string& file, const std::string& section,
                           const std::optional<std::string>& key,
                           const std::optional<std::string>& value) {
   calls.push_back("IniWrite " + file + " [" + section + "] " + key.value_or("(none)") + "=" +

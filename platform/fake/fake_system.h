@@ -53,9 +53,6 @@ class FakeSystem : public System {
   bool CreateDirectory(const std::string& path) override;
   ByteArray FileRead(const std::string& path) override;
   bool FileDelete(const std::string& path) override;
-  bool IniWrite(const std::string& file, const std::string& section,
-                const std::optional<std::string>& key,
-                const std::optional<std::string>& value) override;
   std::vector<std::string> IniSections(const std::string& file) override;
   std::string RegistryReadText(int root, const std::string& path, const std::string& fallback) override;
   bool StartWorker(std::function<void()> routine) override;
@@ -70,6 +67,9 @@ class FakeSystem : public System {
  protected:
   std::string ReadProfileString(const std::string& file, const std::string& section,
                                 const std::string& key, const std::string& fallback) override;
+  bool WriteProfileEntry(const std::string& file, const std::string& section,
+                          const std::optional<std::string>& key,
+                          const std::optional<std::string>& value) override;
 
  private:
   std::string Parent(const std::string& path) const;

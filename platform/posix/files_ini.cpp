@@ -25,8 +25,6 @@ namespace quillon::platform {
 
 namespace {
 
-bool HasLineBreakOrNul(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
-
 // ---- Plain file helpers -----------------------------------------------------
 
 // Reads the whole open file; false on a read error.
@@ -262,14 +260,8 @@ std::string PosixSystem::ReadProfileString(const std::string& file, const std::s
   return result;
 }
 
-bool PosixSystem::IniWrite(const std::string& file, const std::string& section,
+bool PosixSystem::WriteProfileEntry(const std::string& file, const std::string& section,
                            const std::optional<std::string>& key, const std::optional<std::string>& value) {
-  // A line break in a name or value would write lines of its own into the
-  // file (even whole sections); a NUL would cut the text short.
-  if (file.empty() || HasLineBreakOrNul(section) || (key && HasLineBreakOrNul(*key)) ||
-      (value && HasLineBreakOrNul(*value))) {
-    return false;
-  }
   std::lock_guard<std::mutex> hold(IniLock());
   const std::string target = WriteTarget(file);
   std::shared_ptr<const ini::Document> loaded;

@@ -15,8 +15,6 @@ namespace quillon::platform {
 
 namespace {
 
-bool HasLineBreakOrNul(const std::string& text) { return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // The buffer that GetPrivateProfileSectionNamesA starts with.
@@ -94,14 +92,8 @@ std::string Win32System::ReadProfileString(const std::string& file, const std::s
   return std::string(buffer.data(), length);
 }
 
-bool Win32System::IniWrite(const std::string& file, const std::string& section,
+bool Win32System::WriteProfileEntry(const std::string& file, const std::string& section,
                            const std::optional<std::string>& key, const std::optional<std::string>& value) {
-  // A line break in a name or value would write lines of its own into the
-  // file (even whole sections); a NUL would cut the text short.
-  if (file.empty() || HasLineBreakOrNul(section) || (key && HasLineBreakOrNul(*key)) ||
-      (value && HasLineBreakOrNul(*value))) {
-    return false;
-  }
   return WritePrivateProfileStringA(section.c_str(), key ? key->c_str() : nullptr,
                                     value ? value->c_str() : nullptr, file.c_str()) != FALSE;
 }

@@ -21,9 +21,6 @@ class Win32System : public System {
   bool CreateDirectory(const std::string& path) override;
   ByteArray FileRead(const std::string& path) override;
   bool FileDelete(const std::string& path) override;
-  bool IniWrite(const std::string& file, const std::string& section,
-                const std::optional<std::string>& key,
-                const std::optional<std::string>& value) override;
   std::vector<std::string> IniSections(const std::string& file) override;
 
   // process_http.cpp
@@ -50,6 +47,9 @@ class Win32System : public System {
   // files_ini.cpp
   std::string ReadProfileString(const std::string& file, const std::string& section,
                                 const std::string& key, const std::string& fallback) override;
+  bool WriteProfileEntry(const std::string& file, const std::string& section,
+                          const std::optional<std::string>& key,
+                          const std::optional<std::string>& value) override;
 
  private:
   std::string homeOverride_;
