@@ -254,6 +254,15 @@ fi
 
 # Quillon runs in the background and this shell waits for it, so that a
 # signal to this script is handled at once (stop Quillon, stop the site).
+# Waits for the job just started in the background; its status goes to rc.
+wait_for_child() {
+  child_pid=$!
+  set +e
+  wait "$child_pid"
+  rc=$?
+  set -e
+  child_pid=
+}
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
   shot=$repo/build/run-screenshot.png
   inner_pidfile=$(mktemp)
@@ -261,21 +270,11 @@ if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
   say "command: $quillon --site $site_addr $*"
   QUILLON_RUN_PIDFILE=$inner_pidfile xvfb-run -a -s "-screen 0 800x600x24" \
     bash "$repo/scripts/run.sh" --on-xvfb "$shot" "$quillon" --site "$site_addr" "$@" &
-  child_pid=$!
-  set +e
-  wait "$child_pid"
-  rc=$?
-  set -e
-  child_pid=
+  wait_for_child
 else
   say "running: $quillon --site $site_addr $*"
   "$quillon" --site "$site_addr" "$@" &
-  child_pid=$!
-  set +e
-  wait "$child_pid"
-  rc=$?
-  set -e
-  child_pid=
+  wait_for_child
   say "Quillon ended (exit code $rc)"
 fi
 exit "$rc"
