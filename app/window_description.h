@@ -6,10 +6,9 @@
 #include <string>
 
 #include "platform/window_model.h"
+#include "quillon/version.h"
 
 namespace quillon::app {
-
-inline constexpr const char* kVersion = "1.0.2";
 
 // The window description; the texts that name the config site use `siteHost`.
 platform::WindowSpec BuildWindowSpec(const std::string& siteHost);

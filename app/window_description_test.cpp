@@ -75,7 +75,7 @@ std::vector<Expected> ExpectedControls(const std::string& host) {
 
 TEST(WindowDescription, WindowTitleAndSizes) {
   const WindowSpec w = BuildWindowSpec("192.0.2.10:8080");
-  EXPECT_EQ(w.title, "Quillon - 1.0.2  (管理员：512340987 开发者：Ferrowin)");
+  EXPECT_EQ(w.title, std::string("Quillon - ") + kVersion + "  (管理员：512340987 开发者：Ferrowin)");
   EXPECT_EQ(w.outerWidth, 592);
   EXPECT_EQ(w.outerHeight, 429);
   EXPECT_EQ(w.clientWidth, 586);

@@ -3,12 +3,11 @@
 #include <boost/regex.hpp>
 #include <climits>
 #include <cstdio>
+#include <memory>
 
 namespace quillon::platform {
 
 namespace {
-
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -66,21 +65,45 @@ std::string NarrowDigitsAndSigns(std::string_view text, CharRule rule) {
 
 }  // namespace
 
-std::size_t CharLength(std::string_view text, std::size_t pos, CharRule rule) {
-  const std::size_t left = text.size() - pos;
-  if (left <= 1) return left == 0 ? 0 : 1;
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos) {
+  if (pos >= text.size()) return 0;
   const auto lead = static_cast<unsigned char>(text[pos]);
   if (lead < 0x80) return 1;
-  if (rule == CharRule::Gbk) return 2;
-  std::size_t len = 1;
+  std::size_t len = 0;
   if (lead >= 0xC2 && lead <= 0xDF) len = 2;
   else if (lead >= 0xE0 && lead <= 0xEF) len = 3;
   else if (lead >= 0xF0 && lead <= 0xF4) len = 4;
-  if (len > left) return 1;
+  if (len == 0 || len > text.size() - pos) return 0;
   for (std::size_t k = 1; k < len; ++k) {
-    if (!IsContinuation(static_cast<unsigned char>(text[pos + k]))) return 1;
+    if ((static_cast<unsigned char>(text[pos + k]) & 0xC0) != 0x80) return 0;
+  }
+  // The second byte rules out overlong forms, surrogates and values past U+10FFFF.
+  const auto second = static_cast<unsigned char>(text[pos + 1]);
+  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
+      (lead == 0xF4 && second > 0x8F)) {
+    return 0;
   }
   return len;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t len = Utf8SequenceLength(text, i);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
+std::size_t CharLength(std::string_view text, std::size_t pos, CharRule rule) {
+  const std::size_t left = text.size() - pos;
+  if (left <= 1) return left == 0 ? 0 : 1;
+  if (static_cast<unsigned char>(text[pos]) < 0x80) return 1;
+  if (rule == CharRule::Gbk) return 2;
+  // A byte that starts no well-formed sequence is a character of its own.
+  const std::size_t len = Utf8SequenceLength(text, pos);
+  return len == 0 ? 1 : len;
 }
 
 int TextFind(std::string_view text, std::string_view sought, int start, bool caseInsensitive,
@@ -157,7 +180,16 @@ std::vector<std::string> RegexFindAll(const std::string& pattern, const std::str
   std::vector<std::string> found;
   if (text.empty()) return found;
   try {
-    const boost::regex re(pattern, boost::regex::perl);
+    // A routing pass matches the same pattern thousands of times: each
+    // thread keeps the last pattern it compiled.
+    thread_local std::string lastPattern;
+    thread_local std::unique_ptr<boost::regex> lastRegex;
+    if (!lastRegex || lastPattern != pattern) {
+      lastRegex.reset();
+      lastRegex = std::make_unique<boost::regex>(pattern, boost::regex::perl);
+      lastPattern = pattern;
+    }
+    const boost::regex& re = *lastRegex;
     auto begin = text.cbegin();
     const auto end = text.cend();
     auto flags = boost::match_default;

@@ -21,6 +21,13 @@ enum class CharRule {
 // UTF-8 on Linux). Defined by the backend that CMake picks.
 CharRule SystemCharRule();
 
+// Length in bytes of the well-formed UTF-8 sequence that starts at
+// text[pos] (1 to 4; no overlong forms, no surrogates, nothing past
+// U+10FFFF), or 0 when none starts there.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t pos);
+// Whether the whole text is well-formed UTF-8.
+bool IsValidUtf8(std::string_view text);
+
 // Length in bytes of the character that starts at text[pos] (1 at least, and
 // never past the end of the text).
 std::size_t CharLength(std::string_view text, std::size_t pos, CharRule rule);

@@ -2,7 +2,7 @@
 
 #include "lines/lines.h"
 #include "routing/config_paths.h"
-#include "routing/safety.h"
+#include "platform/safety.h"
 
 namespace quillon::routing {
 
@@ -38,9 +38,9 @@ void ApplyGlobalLine(platform::System& sys, platform::Ui& ui) {
     const std::string& g = gateways[p - 1];
     const std::string metric =
         ui.ReadControlText(Control::组合框2) == g ? "1" : platform::ToText(static_cast<int>((p + 1) * 50));
-    // Only a dotted IPv4 gateway reaches a route request; the store is
-    // written for every line all the same.
-    if (IsDottedIPv4(g)) sys.AddDefaultRoute(g, metric);
+    // Only a gateway that passes the rule reaches a route request; the store
+    // is written for every line all the same.
+    if (platform::IsGatewayText(g)) sys.AddDefaultRoute(g, metric);
     sys.IniWrite(store, g, "id", metric);
   }
   ui.AskUser("操作已完成,如果配置没生效，请重启需要分流的应用即可。", AskOk, "注意");
@@ -54,10 +54,10 @@ void RestoreGlobalLine(platform::System& sys, platform::Ui& ui) {
   for (std::size_t p = 1; p <= count; ++p) {
     const std::string& g = gateways[p - 1];
     const std::string stored = sys.IniRead(store, g, "id");
-    // A stored text with anything but letters and digits never reaches a
-    // route request: it counts as a value without leading digits.
-    const int metric = IsSafeMetricText(stored) ? platform::TextToInteger(stored) : 0;
-    if (metric > 0 && IsDottedIPv4(g)) sys.AddDefaultRoute(g, stored);
+    // A stored text that is not a metric (digits only, at most four) never
+    // reaches a route request: it counts as a value without leading digits.
+    const int metric = platform::IsMetricText(stored) ? platform::TextToInteger(stored) : 0;
+    if (metric > 0 && platform::IsGatewayText(g)) sys.AddDefaultRoute(g, stored);
     if (metric == 1) ui.WriteControlText(Control::组合框2, g);
     ui.ComboAddItem(Control::组合框1, g);
     ui.ComboAddItem(Control::组合框2, g);

@@ -29,11 +29,17 @@ class GlobalLineTest : public ::testing::Test {
     sys.gatewayText = "192.0.2.1;198.51.100.1;203.0.113.1;";
   }
   std::string Stored(const std::string& gw) { return sys.IniValue(kStore, gw, "id").value_or("(none)"); }
-  // Route requests and discoveries, in the order they happened.
+  // Route requests, discoveries and writes of the store ("write G=M"), in
+  // the order they happened.
   Texts RouteCalls() {
+    const std::string write = std::string("IniWrite ") + kStore + " [";
     Texts out;
     for (const auto& c : sys.calls) {
       if (c.rfind("add default", 0) == 0 || c == "delete default" || c == "DiscoverGateways") out.push_back(c);
+      if (c.rfind(write, 0) == 0) {
+        std::string rest = c.substr(write.size());  // "G] id=M"
+        out.push_back("write " + rest.replace(rest.find("] id="), 5, "="));
+      }
     }
     return out;
   }
@@ -45,8 +51,10 @@ TEST_F(GlobalLineTest, ApplyGivesTheChosenLineMetricOneAndTheOthersTheirPosition
   ui.texts[Control::组合框2] = "198.51.100.1";
   ui.answers = {AnswerOk, AnswerOk};
   ApplyGlobalLine(sys, ui);
+  // Each line's value is stored right after its route request.
   EXPECT_EQ(RouteCalls(), (Texts{"delete default", "DiscoverGateways", "add default 192.0.2.1 metric 100",
-                                 "add default 198.51.100.1 metric 1", "add default 203.0.113.1 metric 200"}));
+                                 "write 192.0.2.1=100", "add default 198.51.100.1 metric 1", "write 198.51.100.1=1",
+                                 "add default 203.0.113.1 metric 200", "write 203.0.113.1=200"}));
   EXPECT_EQ(Stored("192.0.2.1"), "100");
   EXPECT_EQ(Stored("198.51.100.1"), "1");
   EXPECT_EQ(Stored("203.0.113.1"), "200");
@@ -59,7 +67,9 @@ TEST_F(GlobalLineTest, ApplyDiscoversBeforeTheDeleteWhereDiscoveryReadsTheRoutin
   ui.answers = {AnswerOk, AnswerOk};
   ApplyGlobalLine(sys, ui);
   EXPECT_EQ(RouteCalls(), (Texts{"DiscoverGateways", "delete default", "add default 192.0.2.1 metric 1",
-                                 "add default 198.51.100.1 metric 150", "add default 203.0.113.1 metric 200"}));
+                                 "write 192.0.2.1=1", "add default 198.51.100.1 metric 150",
+                                 "write 198.51.100.1=150", "add default 203.0.113.1 metric 200",
+                                 "write 203.0.113.1=200"}));
 }
 
 TEST_F(GlobalLineTest, ApplyWithATextThatMatchesNoLineGivesNobodyMetricOne) {
@@ -67,8 +77,9 @@ TEST_F(GlobalLineTest, ApplyWithATextThatMatchesNoLineGivesNobodyMetricOne) {
   ui.answers = {AnswerOk, AnswerOk};
   ApplyGlobalLine(sys, ui);
   EXPECT_EQ(RouteCalls(), (Texts{"delete default", "DiscoverGateways", "add default 192.0.2.1 metric 100",
-                                 "add default 198.51.100.1 metric 150", "add default 203.0.113.1 metric 200"}));
-  EXPECT_EQ(Stored("198.51.100.1"), "150");
+                                 "write 192.0.2.1=100", "add default 198.51.100.1 metric 150",
+                                 "write 198.51.100.1=150", "add default 203.0.113.1 metric 200",
+                                 "write 203.0.113.1=200"}));
   EXPECT_EQ(ui.boxes.back(), kDone);
 }
 
@@ -111,8 +122,8 @@ TEST_F(GlobalLineTest, ApplyWithNoLinesDeletesTheDefaultRoutesAndWritesNothing) 
   EXPECT_EQ(ui.boxes.back(), kDone);
 }
 
-TEST_F(GlobalLineTest, ApplyNeverRoutesThroughAGatewayThatIsNotDottedIPv4) {
-  sys.gatewayText = "fe80::1;192.0.2.1 & calc;192.0.2.1;";
+TEST_F(GlobalLineTest, ApplyNeverRoutesThroughAGatewayThatIsNotAUnicastAddress) {
+  sys.gatewayText = "fe80::1;192.0.2.1 & calc;192.0.2.1;10.0.0.01;0.0.0.0;";
   ui.texts[Control::组合框2] = "192.0.2.1";
   ui.answers = {AnswerOk, AnswerOk};
   ApplyGlobalLine(sys, ui);
@@ -120,6 +131,7 @@ TEST_F(GlobalLineTest, ApplyNeverRoutesThroughAGatewayThatIsNotDottedIPv4) {
   // The store still records every line, as it always has.
   EXPECT_EQ(Stored("fe80::1"), "100");
   EXPECT_EQ(Stored("192.0.2.1 & calc"), "150");
+  EXPECT_EQ(Stored("0.0.0.0"), "300");
 }
 
 TEST_F(GlobalLineTest, RestoreFillsTheSelectorsAndPutsTheStoredRoutesBack) {
@@ -145,17 +157,17 @@ TEST_F(GlobalLineTest, RestoreWithTwoStoredOnesPresetsTheLaterLine) {
   EXPECT_EQ(ui.texts[Control::组合框2], "203.0.113.1");
 }
 
-TEST_F(GlobalLineTest, RestoreTakesTheStoredTextWholeAndSkipsUnusableValues) {
+TEST_F(GlobalLineTest, RestoreTakesOnlyMetricTextsAndSkipsTheRest) {
   sys.gatewayText = "192.0.2.1;198.51.100.1;203.0.113.1;192.0.2.9;192.0.2.8;192.0.2.7;192.0.2.6;";
-  sys.IniWrite(kStore, "192.0.2.1", "id", "120abc");  // digits then letters: whole text in the request
+  sys.IniWrite(kStore, "192.0.2.1", "id", "120abc");  // digits then letters: no metric at all
   sys.IniWrite(kStore, "198.51.100.1", "id", "5");    // hand-edited: metric 5, no preset
   sys.IniWrite(kStore, "203.0.113.1", "id", "0");
   sys.IniWrite(kStore, "192.0.2.9", "id", "-3");
   sys.IniWrite(kStore, "192.0.2.8", "id", "abc");
-  sys.IniWrite(kStore, "192.0.2.7", "id", "1&x");  // not letters and digits only
+  sys.IniWrite(kStore, "192.0.2.7", "id", "10000");  // more than four digits
   // 192.0.2.6 has no stored value at all
   RestoreGlobalLine(sys, ui);
-  EXPECT_EQ(sys.routeRequests, (Texts{"add default 192.0.2.1 metric 120abc", "add default 198.51.100.1 metric 5"}));
+  EXPECT_EQ(sys.routeRequests, (Texts{"add default 198.51.100.1 metric 5"}));
   EXPECT_EQ(ui.texts[Control::组合框2], "");
   EXPECT_EQ(ui.comboItems[Control::组合框1].size(), 7u);  // every line is still offered
 }

@@ -155,14 +155,18 @@ if [[ -z $quillon ]]; then
 fi
 site_bin=$build_dir/site/quillon-site
 
-# The body of the version gate's answer for 1.0.2 on 127.0.0.1:PORT, through
-# bash's /dev/tcp (no curl needed). Fails when nothing answers.
+# The program's version, from project(VERSION) in CMakeLists.txt.
+version=$(sed -n 's/^project(Quillon VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[[ -n $version ]] || { say "no project(Quillon VERSION ...) in CMakeLists.txt"; exit 1; }
+
+# The body of the version gate's answer for $version on 127.0.0.1:PORT,
+# through bash's /dev/tcp (no curl needed). Fails when nothing answers.
 probe_gate() {
   local reply
   reply=$(
     exec 2>/dev/null
     exec 3<>"/dev/tcp/127.0.0.1/$1" || exit 1
-    printf 'GET /flq/v.php?v=1.0.2 HTTP/1.0\r\nHost: 127.0.0.1\r\nAccept: */*\r\n\r\n' >&3
+    printf 'GET /flq/v.php?v=%s HTTP/1.0\r\nHost: 127.0.0.1\r\nAccept: */*\r\n\r\n' "$version" >&3
     timeout 3 cat <&3
   ) || return 1
   [[ $reply == HTTP/* ]] || return 1
@@ -246,9 +250,9 @@ else
     exit 1
   fi
   if [[ $body == 1 ]]; then
-    say "the config site answers: version gate passes for 1.0.2"
+    say "the config site answers: version gate passes for $version"
   else
-    say "the config site answers, but its version gate says '$body' for 1.0.2 (see site/config/accepted-versions.txt)"
+    say "the config site answers, but its version gate says '$body' for $version (see site/config/accepted-versions.txt)"
   fi
 fi
 

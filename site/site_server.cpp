@@ -1,5 +1,7 @@
 #include "site_server.h"
 
+#include "quillon/version.h"
+
 #include <httplib.h>
 #include <sys/socket.h>
 
@@ -246,7 +248,7 @@ std::string DownloadsPage(const std::vector<PreparedFile>& files) {
       html += "<tr><td><a href=\"" + HtmlEscape(href) + "\" download>" + HtmlEscape(f.name) + "</a></td>";
       html += "<td>" + std::to_string(f.sections) + "</td>";
       html += "<td>" + std::to_string(f.size) + " 字节</td>";
-      html += f.newLayout ? "<td class=\"note\">新版格式（含 wz 项），当前版本 1.0.2 不能直接载入</td>"
+      html += f.newLayout ? "<td class=\"note\">新版格式（含 wz 项），当前版本 " + std::string(kVersion) + " 不能直接载入</td>"
                           : "<td>可直接载入</td>";
       html += "</tr>\n";
     }
@@ -342,8 +344,10 @@ struct SiteServer::Impl {
   void Gate(const httplib::Request& req, httplib::Response& res) const {
     bool accepted = false;
     if (req.has_param("v")) {
+      // The site's own list when it has one; else the version it was built
+      // with, so the bundled site lets the bundled program run.
       const auto list = ReadWholeFile(Root() / "config" / "accepted-versions.txt");
-      accepted = list && IsAcceptedVersion(*list, req.get_param_value("v"));
+      accepted = IsAcceptedVersion(list ? *list : std::string(kVersion), req.get_param_value("v"));
     }
     res.set_header("Cache-Control", "no-store");
     res.set_content(accepted ? "1" : "0", "text/plain; charset=utf-8");

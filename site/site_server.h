@@ -12,7 +12,8 @@
 namespace quillon::site {
 
 struct SiteConfig {
-  // The site's folder: config/accepted-versions.txt and prepared/*.ini.
+  // The site's folder: prepared/*.ini, and optionally config/accepted-versions.txt
+  // (without it the site accepts the version it was built with).
   std::string root;
   // The window screenshot shown on the tutorial page; empty means
   // root/../docs/window.png (the repository's docs folder).

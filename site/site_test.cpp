@@ -22,6 +22,8 @@
 #include <thread>
 
 #include "site_server.h"
+#include "platform/text.h"
+#include "quillon/version.h"
 
 namespace quillon::site {
 namespace {
@@ -41,37 +43,7 @@ void WriteFile(const fs::path& p, const std::string& data) {
   out << data;
 }
 
-// Whether the bytes form valid UTF-8 (no overlongs, no surrogates).
-bool IsValidUtf8(const std::string& s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t n = 0;
-    unsigned cp = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      n = 1, cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      n = 2, cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      n = 3, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + n >= s.size()) return false;
-    for (std::size_t k = 1; k <= n; ++k) {
-      const auto d = static_cast<unsigned char>(s[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if ((n == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-      return false;
-    i += n + 1;
-  }
-  return true;
-}
+using quillon::platform::IsValidUtf8;
 
 // A scratch folder removed at the end of the test.
 struct ScratchDir {
@@ -208,20 +180,22 @@ TEST(SiteGate, AnswersOneOnlyForAnAcceptedVersion) {
     EXPECT_EQ(res->get_header_value("Content-Type").rfind("text/plain", 0), 0u) << target;
     return res->body;
   };
-  EXPECT_EQ(gate("/flq/v.php?v=1.0.2"), "1");
+  const std::string own = quillon::kVersion;
+  EXPECT_EQ(gate("/flq/v.php?v=" + own), "1");
   EXPECT_EQ(gate("/flq/v.php?v=9.9"), "0");
   EXPECT_EQ(gate("/flq/v.php"), "0");
   EXPECT_EQ(gate("/flq/v.php?v="), "0");
   EXPECT_EQ(gate("/flq/v.php?v=1.0"), "0");
-  EXPECT_EQ(gate("/flq/v.php?v=1.0.2%20"), "0");
-  EXPECT_EQ(gate("/flq/v.php?x=1.0.2"), "0");
+  EXPECT_EQ(gate("/flq/v.php?v=" + own + "%20"), "0");
+  EXPECT_EQ(gate("/flq/v.php?x=" + own), "0");
 }
 
 TEST(SiteGate, AnswersAnHttp10RequestLikeTheProgramSends) {
   RunningSite site({kSourceRoot, ""});
   const std::string answer = RawExchange(
       site.port(),
-      "GET /flq/v.php?v=1.0.2 HTTP/1.0\r\nHost: 127.0.0.1\r\nAccept: */*\r\n"
+      "GET /flq/v.php?v=" + std::string(quillon::kVersion) +
+          " HTTP/1.0\r\nHost: 127.0.0.1\r\nAccept: */*\r\n"
       "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\r\n\r\n");
   EXPECT_EQ(StatusOf(answer), 200) << answer;
   EXPECT_EQ(BodyOf(answer), "1");
@@ -244,12 +218,15 @@ TEST(SiteGate, FollowsItsOwnListAndRefusesEverythingWithoutOne) {
     ASSERT_TRUE(r3);
     EXPECT_EQ(r3->body, "1");
   }
+  // Without a list the site accepts exactly the version it was built with.
   fs::remove(dir.path / "config" / "accepted-versions.txt");
   RunningSite site({dir.path.string(), ""});
   auto c = site.Client();
-  auto res = c.Get("/flq/v.php?v=1.0.2");
-  ASSERT_TRUE(res);
-  EXPECT_EQ(res->body, "0");
+  auto own = c.Get(std::string("/flq/v.php?v=") + quillon::kVersion);
+  auto other = c.Get("/flq/v.php?v=2.0.1");
+  ASSERT_TRUE(own && other);
+  EXPECT_EQ(own->body, "1");
+  EXPECT_EQ(other->body, "0");
 }
 
 // ---------------------------------------------------------------- downloads page
@@ -521,13 +498,14 @@ TEST(SiteProgram, ServesLogsEachRequestAndStopsOnSigterm) {
   const int port = std::stoi(m[1]);
 
   httplib::Client c("127.0.0.1", port);
-  auto yes = c.Get("/flq/v.php?v=1.0.2");
+  const std::string gate = std::string("/flq/v.php?v=") + quillon::kVersion;
+  auto yes = c.Get(gate);
   auto no = c.Get("/nothing");
   ASSERT_TRUE(yes && no);
   EXPECT_EQ(yes->body, "1");
   EXPECT_EQ(no->status, 404);
   EXPECT_TRUE(ch.WaitFor("GET /nothing 404")) << ch.errText;
-  EXPECT_NE(ch.errText.find("127.0.0.1 GET /flq/v.php?v=1.0.2 200 1\n"), std::string::npos) << ch.errText;
+  EXPECT_NE(ch.errText.find("127.0.0.1 GET " + gate + " 200 1\n"), std::string::npos) << ch.errText;
 
   kill(ch.pid, SIGTERM);
   EXPECT_EQ(ch.Wait(), 0);

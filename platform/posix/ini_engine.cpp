@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/text.h"
+
 namespace quillon::platform::ini {
 
 namespace {
@@ -30,41 +32,6 @@ std::optional<std::string_view> HeaderName(std::string_view text) {
   return Trim(text.substr(open + 1, close - open - 1));
 }
 
-bool IsContinuation(std::string_view text, std::size_t pos) {
-  return pos < text.size() && (static_cast<unsigned char>(text[pos]) & 0xC0) == 0x80;
-}
-
-bool IsValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    if (lead < 0x80) {
-      length = 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-    } else {
-      return false;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-      if (!IsContinuation(text, i + k)) return false;
-    }
-    if (length >= 3) {
-      const auto second = static_cast<unsigned char>(text[i + 1]);
-      if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
-          (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) {
-        return false;
-      }
-    }
-    i += length;
-  }
-  return true;
-}
-
 bool HasLineBreak(std::string_view text) {
   return !text.empty() && (text.back() == '\n' || text.back() == '\r');
 }
@@ -85,7 +52,7 @@ std::string_view Trim(std::string_view text) {
 
 std::string FoldName(std::string_view name) {
   std::string folded(name);
-  const bool utf8 = IsValidUtf8(name);
+  const bool utf8 = platform::IsValidUtf8(name);
   for (std::size_t i = 0; i < folded.size(); ++i) {
     const auto byte = static_cast<unsigned char>(folded[i]);
     if (byte >= 0x80) {

@@ -11,8 +11,6 @@ namespace quillon::platform {
 
 namespace {
 
-constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
-
 // libcurl's global state, set up once for the whole process. The first call
 // may come from any thread; a function-local static makes that safe.
 bool CurlReady() {
@@ -57,7 +55,7 @@ class Request {
     option(CURLOPT_FOLLOWLOCATION, 1L);
     option(CURLOPT_MAXREDIRS, 10L);
     option(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-    option(CURLOPT_USERAGENT, kUserAgent);
+    option(CURLOPT_USERAGENT, kHttpAgent);
     option(CURLOPT_HTTPHEADER, headers_);
     // Error pages are bodies too: the status code is left alone.
     option(CURLOPT_FAILONERROR, 0L);
@@ -91,10 +89,8 @@ bool PosixSystem::StartWorker(std::function<void()> routine) {
   return StartDetachedThread(std::move(routine));
 }
 
-ByteArray PosixSystem::HttpGetText(const std::string& url) {
-  // The fragment belongs to the client, never to the request.
-  const std::string target = url.substr(0, url.find('#'));
-  if (target.empty() || !CurlReady()) return {};
+ByteArray PosixSystem::FetchHttp(const std::string& target) {
+  if (!CurlReady()) return {};
   Request request;
   if (!request.Valid()) return {};
   // A custom "Accept" replaces libcurl's own, so it is sent exactly once; the

@@ -10,7 +10,9 @@
 namespace quillon::platform {
 
 int RunWindow(int& argc, char** argv, const WindowSpec& spec, const std::function<void(Ui&)>& attach) {
-  QApplication app(argc, argv);
+  // The application object is never destroyed: the caller ends the process
+  // while detached workers may still post to the window thread.
+  new QApplication(argc, argv);
   // The program ends through EndProgram (or an accepted close query), never
   // merely because no window is left on screen.
   QApplication::setQuitOnLastWindowClosed(false);

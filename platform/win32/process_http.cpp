@@ -19,7 +19,6 @@ namespace quillon::platform {
 
 namespace {
 
-constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 constexpr const char* kRequestHeaders = "Accept: */*\r\n\r\n";
 
 // Guards the first opening of the WinINet handle, which may happen on any
@@ -205,10 +204,7 @@ bool Win32System::StartWorker(std::function<void()> routine) {
   return StartDetachedThread(std::move(routine));
 }
 
-ByteArray Win32System::HttpGetText(const std::string& url) {
-  // The fragment belongs to the client, never to the request.
-  const std::string target = url.substr(0, url.find('#'));
-  if (target.empty()) return {};
+ByteArray Win32System::FetchHttp(const std::string& target) {
   UrlParts parts;
   if (!CrackUrl(target, &parts)) return {};
   if (parts.scheme != INTERNET_SCHEME_HTTP && parts.scheme != INTERNET_SCHEME_HTTPS) return {};
@@ -217,7 +213,7 @@ ByteArray Win32System::HttpGetText(const std::string& url) {
   {
     std::lock_guard lock(InternetMutex());
     if (internet_ == nullptr) {
-      internet_ = InternetOpenA(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+      internet_ = InternetOpenA(kHttpAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     }
     internet = static_cast<HINTERNET>(internet_);
   }

@@ -143,6 +143,7 @@ TEST_F(ProgramWindowTest, DroppedFileGoesIntoTheImportPath) {
 }
 
 TEST_F(ProgramWindowTest, FailedVersionGateShowsItsBoxAndEnds) {
+  sys.httpFailures.insert(app::VersionGateUrl(kSite));
   std::string title;
   WhenModal([&](QWidget* w) {
     auto* box = qobject_cast<QMessageBox*>(w);

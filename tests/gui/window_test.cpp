@@ -78,7 +78,7 @@ class QtWindowTest : public ::testing::Test {
 
 TEST_F(QtWindowTest, FixedClientSizeTitleAndFrame) {
   QWidget* w = ui->window();
-  EXPECT_EQ(w->windowTitle().toStdString(), "Quillon - 1.0.2  (管理员：512340987 开发者：Ferrowin)");
+  EXPECT_EQ(w->windowTitle().toStdString(), std::string("Quillon - ") + kVersion + "  (管理员：512340987 开发者：Ferrowin)");
   EXPECT_EQ(w->size(), QSize(586, 404));
   EXPECT_EQ(w->minimumSize(), QSize(586, 404));
   EXPECT_EQ(w->maximumSize(), QSize(586, 404));

@@ -92,7 +92,7 @@ TEST_F(GateTest, A404WhoseBodyIsOnePasses) {
   });
   LoopbackServer running(server);
   auto& u = Start(running.Host());
-  EXPECT_EQ(target, "/flq/v.php?v=1.0.2");
+  EXPECT_EQ(target, std::string("/flq/v.php?v=") + kVersion);
   ASSERT_EQ(u.boxes.size(), 1u);
   EXPECT_EQ(u.boxes[0].caption, "Quillon用户使用须知：");
 }

@@ -32,8 +32,7 @@ const FakeUi::Box kDone{"操作已完成,如果配置没生效，请重启需要
 class NetnsGlobalLine : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string why = WhyNotInsideNamespace();
-    if (!why.empty()) GTEST_SKIP() << why;
+    QUILLON_REQUIRE_NAMESPACE();
     RestoreBaseline();
     char pattern[] = "/tmp/quillon-netns-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -102,6 +101,24 @@ TEST_F(NetnsGlobalLine, ApplyPutsOneDefaultRoutePerLineAndRestorePutsThemBack) {
   EXPECT_EQ(DefaultRoutes(), restored);
 }
 
+TEST_F(NetnsGlobalLine, AGatewayWithTwoDefaultRoutesIsOneLine) {
+  // A network manager keeps its own default route beside the one restored.
+  IpOk({"route", "add", "default", "via", "198.51.100.1", "metric", "5"});
+  FakeUi start(spec_);
+  routing::RestoreGlobalLine(*sys_, start);
+  const Texts lines{"192.0.2.1", "198.51.100.1", "203.0.113.1"};
+  EXPECT_EQ(start.comboItems[Control::组合框1], lines);
+  EXPECT_EQ(start.comboItems[Control::组合框2], lines);
+  EXPECT_EQ(start.comboItems[Control::组合框4], (Texts{"不更改分配线路", "192.0.2.1", "198.51.100.1", "203.0.113.1"}));
+
+  Apply("198.51.100.1");
+  EXPECT_EQ(DefaultRoutes(), (std::vector<DefaultRoute>{
+                                 {"192.0.2.1", "v0", 100}, {"198.51.100.1", "v1", 1}, {"203.0.113.1", "v2", 200}}));
+  EXPECT_EQ(Stored("192.0.2.1"), "100");
+  EXPECT_EQ(Stored("198.51.100.1"), "1");
+  EXPECT_EQ(Stored("203.0.113.1"), "200");
+}
+
 TEST_F(NetnsGlobalLine, RestoreWithoutAnyDefaultRouteFindsNoLines) {
   Apply("198.51.100.1");
   // Here the lines are read from the routing table: with no default route
@@ -145,22 +162,24 @@ TEST_F(NetnsGlobalLine, AnotherChoiceMovesMetricOneAndAHandEditedStoreIsRefusedS
 }
 
 TEST_F(NetnsGlobalLine, LinesSeeTheInterfacesWithTheirConnectionNames) {
-  const auto adapters = lines::ListAdapters(*sys_);
-  ASSERT_EQ(adapters.size(), 3u);
-  EXPECT_EQ(adapters[0].AdapterName, "v0");
-  EXPECT_EQ(adapters[1].AdapterName, "v1");
-  EXPECT_EQ(adapters[2].AdapterName, "v2");
-  for (const auto& a : adapters) EXPECT_EQ(a.ConnectionName, "") << a.AdapterName;
+  Texts names;
+  for (const auto& a : lines::ListAdapters(*sys_)) {
+    names.push_back(a.AdapterName);
+    EXPECT_EQ(a.ConnectionName, "") << a.AdapterName;
+  }
+  EXPECT_EQ(names, (Texts{"p0", "v0", "p1", "v1", "p2", "v2", "p3", "v3"}));
 
   const auto second = lines::FindLineByGateway(*sys_, "198.51.100.1");
   EXPECT_EQ(second.AdapterName, "v1");
   EXPECT_EQ(second.ConnectionName, "电信 线路");
   EXPECT_EQ(second.IpAddress, "198.51.100.2");
   EXPECT_EQ(lines::FindLineByGateway(*sys_, "192.0.2.1").ConnectionName, "v0");
-  // No line has this gateway: the last adapter, with its name.
+  // No line has this gateway: the last adapter, with its name; the empty
+  // text finds the first adapter without a gateway.
   const auto none = lines::FindLineByGateway(*sys_, "192.0.2.77");
-  EXPECT_EQ(none.AdapterName, "v2");
-  EXPECT_EQ(none.ConnectionName, "v2");
+  EXPECT_EQ(none.AdapterName, "v3");
+  EXPECT_EQ(none.ConnectionName, "v3");
+  EXPECT_EQ(lines::FindLineByGateway(*sys_, "").AdapterName, "p0");
 
   FakeUi ui(spec_);
   ui.texts[Control::组合框2] = "198.51.100.1";

@@ -13,9 +13,22 @@
 namespace quillon::netns {
 
 // Empty when the test runs inside the private namespace made by
-// netns-run.sh; else why not (the reason for GTEST_SKIP). Guards the
-// machine's own routing table.
+// netns-run.sh; else why not. Guards the machine's own routing table.
 std::string WhyNotInsideNamespace();
+// Whether a developer allowed suites that cannot run to skip
+// (QUILLON_ALLOW_SKIP=1); never set in CI.
+bool SkipAllowed();
+
+// In a test's SetUp: outside the namespace the test fails (or, when
+// SkipAllowed(), is skipped) without touching anything.
+#define QUILLON_REQUIRE_NAMESPACE()                                    \
+  do {                                                                 \
+    const std::string why_ = ::quillon::netns::WhyNotInsideNamespace(); \
+    if (!why_.empty()) {                                               \
+      if (::quillon::netns::SkipAllowed()) GTEST_SKIP() << why_;       \
+      FAIL() << why_ << " (QUILLON_ALLOW_SKIP=1 skips)";              \
+    }                                                                  \
+  } while (0)
 
 // Runs `ip ARGS` (the arguments are passed as they are, no shell); returns
 // its standard output, or nothing with ok=false when it fails. Its error
