@@ -31,6 +31,14 @@ TEST(RouteCommands, AddDefaultRouteTakesGatewayAndMetricWhole) {
   EXPECT_EQ(AddDefaultRouteCommand("", ""), "cmd /C route add  0.0.0.0 mask 0.0.0.0  metric ");
 }
 
+TEST(RouteCommands, LookupAndNetworkRouteLinesByteForByte) {
+  EXPECT_EQ(LookupCommand("example.test", "C:\\Q\\分流器配置\\log.txt"),
+            "cmd /C nslookup example.test >\"C:\\Q\\分流器配置\\log.txt");
+  EXPECT_EQ(DeleteNetworkRouteCommand("198.18.1.0"), "cmd /C route delete 198.18.1.0");
+  EXPECT_EQ(AddNetworkRouteCommand("198.18.1.0", "192.0.2.1"),
+            "cmd /C route add 198.18.1.0 mask 255.255.255.0 192.0.2.1");
+}
+
 TEST(RouteCommands, ConnectionNamePathHasLiteralBackslashes) {
   const std::string path = ConnectionNameRegistryPath("{0A1B2C3D-0000-4000-8000-00112233AABB}");
   EXPECT_EQ(path,

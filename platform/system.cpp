@@ -38,6 +38,12 @@ bool System::IniWrite(const std::string& file, const std::string& section,
   return WriteProfileEntry(file, section, key, value);
 }
 
+ByteArray System::HttpGetText(const std::string& url) {
+  const std::string target = url.substr(0, url.find('#'));
+  if (target.empty()) return {};
+  return FetchHttp(target);
+}
+
 std::string System::IniRead(const std::string& file, const std::string& section,
                             const std::string& key, const std::string& fallback) {
   const std::string f = SkipLeadingControlBytes(file);

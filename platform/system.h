@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,10 +67,11 @@ class System {
   // Runs the routine on a new thread that nobody waits for; true when the
   // thread was created.
   virtual bool StartWorker(std::function<void()> routine) = 0;
-  // GET over HTTP/1.0 with the fixed agent and "Accept: */*", bypassing any
-  // cache; the status code is not examined (an error page is a body). Any
-  // failure gives an empty array. Anything after '#' is not sent.
-  virtual ByteArray HttpGetText(const std::string& url) = 0;
+  // GET over HTTP/1.0 with the agent kHttpAgent and "Accept: */*", bypassing
+  // any cache; the status code is not examined (an error page is a body).
+  // Anything after '#' belongs to the client and is not sent; an empty URL,
+  // and any failure, give an empty array.
+  ByteArray HttpGetText(const std::string& url);
 
   // ---- Lines ----------------------------------------------------------------
 
@@ -85,6 +87,49 @@ class System {
   // before the default routes are deleted.
   virtual bool DiscoveryReadsRoutingTable() const = 0;
 
+  // ---- Lookups and network routes --------------------------------------------
+
+  struct LookupAnswer {
+    bool started = false;  // false only when the lookup could not be made at all
+    ByteArray output;      // what it printed, in the system lookup tool's format
+  };
+  // Looks `destination` up. Windows runs the lookup tool with its output
+  // redirected into the resolve log at `logPath`, waits for it and reads the
+  // log back; Linux asks the resolver for IPv4 addresses and prints the
+  // answer as the tool would ("名称:" and the name, then the addresses), or
+  // nothing when there is none. A destination that fails IsSafeDestination
+  // is refused: started is false and nothing runs.
+  virtual LookupAnswer LookupHost(const std::string& destination, const std::string& logPath) = 0;
+  // Whether LookupHost may run on several threads at once (Windows: no, all
+  // lookups share the one resolve log).
+  virtual bool LookupsMayOverlap() const = 0;
+
+  // What a route pass did.
+  struct RouteChanges {
+    int added = 0;     // routes added where the network had none
+    int replaced = 0;  // routes put in place of others
+    int deleted = 0;   // routes removed
+    int kept = 0;      // networks whose route was already right
+    bool operator==(const RouteChanges&) const = default;
+  };
+  // One pass over the split list's networks. RouteNetwork is called in the
+  // order of the entries; Finish ends the pass. Windows runs each request's
+  // commands at once ("route delete", then "route add" when there is a line);
+  // Linux works out the table that those commands would leave (the last
+  // request for a network decides) and makes only the changes needed to reach
+  // it, so a route that is already right is never touched.
+  class RoutePass {
+   public:
+    virtual ~RoutePass() = default;
+    // The routes to `network` (a.b.c.0, mask 255.255.255.0) become one
+    // through `line`; with an empty line they are removed. A network or line
+    // that fails IsNetworkText / IsGatewayText never reaches the system (a
+    // bad line counts as empty).
+    virtual void RouteNetwork(const std::string& network, const std::string& line) = 0;
+    virtual RouteChanges Finish() = 0;
+  };
+  virtual std::unique_ptr<RoutePass> BeginRoutePass() = 0;
+
   // ---- Default routes -------------------------------------------------------
 
   // Removes every IPv4 default route. True when the request could be made.
@@ -97,11 +142,16 @@ class System {
   // IniRead once its arguments have passed the blank rule.
   virtual std::string ReadProfileString(const std::string& file, const std::string& section,
                                         const std::string& key, const std::string& fallback) = 0;
+  // HttpGetText once the fragment is cut off; `url` is never empty.
+  virtual ByteArray FetchHttp(const std::string& url) = 0;
   // IniWrite once its arguments have passed the line-break rule.
   virtual bool WriteProfileEntry(const std::string& file, const std::string& section,
                                   const std::optional<std::string>& key,
                                   const std::optional<std::string>& value) = 0;
 };
+
+// The user agent of every HTTP request.
+inline constexpr char kHttpAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 
 // Largest value IniRead returns, in bytes (the 10240-byte buffer holds the NUL).
 inline constexpr std::size_t kIniValueLimit = 10239;

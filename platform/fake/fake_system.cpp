@@ -30,14 +30,17 @@ std::string FakeSystem::Parent(const std::string& path) const {
   return at == std::string::npos ? std::string() : path.substr(0, at);
 }
 
-std::string FakeSystem::ProgramDirectory() { return programDirectory; }
+std::string FakeSystem::ProgramDirectory() {
+  std::lock_guard<std::recursive_mutex> hold(lock); return programDirectory; }
 
 bool FakeSystem::FileExists(const std::string& path) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   calls.push_back("FileExists " + path);
   return directories.count(path) > 0 || files.count(path) > 0 || inis.count(path) > 0;
 }
 
 bool FakeSystem::CreateDirectory(const std::string& path) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   calls.push_back("CreateDirectory " + path);
   if (failWrites || directories.count(path) > 0) return false;
   const std::string parent = Parent(path);
@@ -47,12 +50,14 @@ bool FakeSystem::CreateDirectory(const std::string& path) {
 }
 
 ByteArray FakeSystem::FileRead(const std::string& path) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   calls.push_back("FileRead " + path);
   const auto it = files.find(path);
   return it == files.end() ? ByteArray() : it->second;
 }
 
 bool FakeSystem::FileDelete(const std::string& path) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   calls.push_back("FileDelete " + path);
   return files.erase(path) > 0;
 }
@@ -73,6 +78,7 @@ std::optional<std::string> FakeSystem::IniValue(const std::string& file, const s
 
 std::string FakeSystem::ReadProfileString(const std::string& file, const std::string& section,
                                           const std::string& key, const std::string& fallback) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   calls.push_back("IniRead " + file + " [" + section + "] " + key);
   auto v = IniValue(file, section, key);
   if (!v) return fallback;
@@ -82,6 +88,7 @@ std::string FakeSystem::ReadProfileString(const std::string& file, const std::st
 bool FakeSystem::WriteProfileEntry(const std::string& file, const std::string& section,
                           const std::optional<std::string>& key,
                           const std::optional<std::string>& value) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   calls.push_back("IniWrite " + file + " [" + section + "] " + key.value_or("(none)") + "=" +
                   value.value_or("(none)"));
   if (failWrites) return false;
@@ -111,6 +118,7 @@ bool FakeSystem::WriteProfileEntry(const std::string& file, const std::string& s
 }
 
 std::vector<std::string> FakeSystem::IniSections(const std::string& file) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   calls.push_back("IniSections " + file);
   std::vector<std::string> names;
   const auto it = inis.find(file);
@@ -120,54 +128,123 @@ std::vector<std::string> FakeSystem::IniSections(const std::string& file) {
 }
 
 std::string FakeSystem::RegistryReadText(int, const std::string&, const std::string& fallback) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   return fallback;
 }
 
 bool FakeSystem::StartWorker(std::function<void()> routine) {
-  calls.push_back("StartWorker");
-  if (runWorkersAtOnce) {
-    routine();
-  } else {
-    pendingWorkers.push_back(std::move(routine));
+  {
+    std::lock_guard<std::recursive_mutex> hold(lock);
+    calls.push_back("StartWorker");
+    if (realThreads) return StartDetachedThread(std::move(routine));
+    if (!runWorkersAtOnce) {
+      pendingWorkers.push_back(std::move(routine));
+      return true;
+    }
   }
+  routine();
   return true;
 }
 
-ByteArray FakeSystem::HttpGetText(const std::string& url) {
+ByteArray FakeSystem::FetchHttp(const std::string& url) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   httpRequests.push_back(url);
   calls.push_back("HttpGetText " + url);
   const auto it = httpAnswers.find(url);
-  if (it == httpAnswers.end()) return {};
-  return it->second;
+  if (it != httpAnswers.end()) return it->second;
+  if (httpFailures.count(url) == 0) ADD_FAILURE() << "unexpected HTTP request: " << url;
+  return {};
 }
 
 std::vector<LineInfo> FakeSystem::ListAdapters() {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   calls.push_back("ListAdapters");
   return adapters;
 }
 
 std::string FakeSystem::ConnectionName(const std::string& adapterName) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   calls.push_back("ConnectionName " + adapterName);
   const auto it = connectionNames.find(adapterName);
   return it == connectionNames.end() ? std::string() : it->second;
 }
 
 std::string FakeSystem::DiscoverGatewayText() {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   ++discoveries;
   calls.push_back("DiscoverGateways");
   return gatewayText;
 }
 
 bool FakeSystem::DeleteDefaultRoutes() {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   routeRequests.push_back("delete default");
   calls.push_back("delete default");
   return true;
 }
 
 bool FakeSystem::AddDefaultRoute(const std::string& gateway, const std::string& metric) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   routeRequests.push_back("add default " + gateway + " metric " + metric);
   calls.push_back(routeRequests.back());
   return true;
+}
+
+System::LookupAnswer FakeSystem::LookupHost(const std::string& destination, const std::string& logPath) {
+  std::function<void(const std::string&)> during;
+  LookupAnswer answer;
+  {
+    std::lock_guard<std::recursive_mutex> hold(lock);
+    calls.push_back("LookupHost " + destination + " > " + logPath);
+    lookedUp.push_back(destination);
+    during = onLookup;
+    if (lookupsNotStarted.count(destination) > 0) return answer;
+    answer.started = true;
+    const auto it = lookups.find(destination);
+    if (it != lookups.end()) {
+      answer.output = it->second;
+    } else {
+      ADD_FAILURE() << "unexpected lookup: " << destination;
+    }
+  }
+  if (during) during(destination);
+  return answer;
+}
+
+namespace {
+
+// Records what the Windows tool's commands would be for each request.
+class RecordingRoutePass final : public System::RoutePass {
+ public:
+  explicit RecordingRoutePass(FakeSystem& sys) : sys_(sys) {}
+  void RouteNetwork(const std::string& network, const std::string& line) override {
+    std::lock_guard<std::recursive_mutex> hold(sys_.lock);
+    sys_.routeRequests.push_back("delete " + network);
+    sys_.calls.push_back(sys_.routeRequests.back());
+    ++changes_.deleted;
+    if (line.empty()) return;
+    sys_.routeRequests.push_back("add " + network + " " + line);
+    sys_.calls.push_back(sys_.routeRequests.back());
+    ++changes_.added;
+  }
+  System::RouteChanges Finish() override {
+    std::lock_guard<std::recursive_mutex> hold(sys_.lock);
+    ++sys_.routePasses;
+    sys_.calls.push_back("route pass end");
+    return changes_;
+  }
+
+ private:
+  FakeSystem& sys_;
+  System::RouteChanges changes_;
+};
+
+}  // namespace
+
+std::unique_ptr<System::RoutePass> FakeSystem::BeginRoutePass() {
+  std::lock_guard<std::recursive_mutex> hold(lock);
+  calls.push_back("route pass begin");
+  return std::make_unique<RecordingRoutePass>(*this);
 }
 
 }  // namespace quillon::platform

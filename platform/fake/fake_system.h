@@ -1,10 +1,13 @@
 // In-memory System for tests: files, directories and INI files in maps,
-// scripted HTTP answers, adapters and gateways, and a record of every route
-// request. A call that the test did not script fails the test.
+// scripted HTTP answers, lookups, adapters and gateways, and a record of
+// every route request. A call that the test did not script fails the test.
+// Every call holds one lock, so workers on threads of their own may use it;
+// a test reads the records once those have ended.
 #pragma once
 
 #include <deque>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,16 +24,29 @@ class FakeSystem : public System {
   std::set<std::string> directories;
   std::map<std::string, ByteArray> files;
   bool failWrites = false;  // every INI write and directory creation fails
-  std::map<std::string, ByteArray> httpAnswers;  // url -> body; a missing url is a failure
+  std::map<std::string, ByteArray> httpAnswers;  // url -> body
+  std::set<std::string> httpFailures;            // urls whose request fails (empty body)
   std::vector<LineInfo> adapters;
   std::map<std::string, std::string> connectionNames;  // AdapterName -> name
   std::string gatewayText;
   bool discoveryReadsRoutingTable = false;
   bool runWorkersAtOnce = false;  // StartWorker runs the routine before it returns
+  bool realThreads = false;       // StartWorker starts a real (detached) thread
+  // Lookups: destination -> what the tool printed. A destination in
+  // `lookupsNotStarted` cannot be looked up; any other unscripted one fails
+  // the test. `onLookup` runs inside each lookup (outside the lock).
+  std::map<std::string, std::string> lookups;
+  std::set<std::string> lookupsNotStarted;
+  bool lookupsMayOverlap = false;
+  std::function<void(const std::string& destination)> onLookup;
 
   // ---- what the test reads back ----
   std::vector<std::string> httpRequests;
-  std::vector<std::string> routeRequests;  // "delete default", "add default G metric M"
+  // "delete default", "add default G metric M", and per network the
+  // commands the Windows tool would run: "delete N", "add N G".
+  std::vector<std::string> routeRequests;
+  std::vector<std::string> lookedUp;  // destinations, in order
+  int routePasses = 0;                // passes finished
   std::vector<std::string> calls;          // every call that touches the system, in order
   int discoveries = 0;
   std::deque<std::function<void()>> pendingWorkers;
@@ -56,15 +72,20 @@ class FakeSystem : public System {
   std::vector<std::string> IniSections(const std::string& file) override;
   std::string RegistryReadText(int root, const std::string& path, const std::string& fallback) override;
   bool StartWorker(std::function<void()> routine) override;
-  ByteArray HttpGetText(const std::string& url) override;
   std::vector<LineInfo> ListAdapters() override;
   std::string ConnectionName(const std::string& adapterName) override;
   std::string DiscoverGatewayText() override;
   bool DiscoveryReadsRoutingTable() const override { return discoveryReadsRoutingTable; }
   bool DeleteDefaultRoutes() override;
   bool AddDefaultRoute(const std::string& gateway, const std::string& metric) override;
+  LookupAnswer LookupHost(const std::string& destination, const std::string& logPath) override;
+  bool LookupsMayOverlap() const override { return lookupsMayOverlap; }
+  std::unique_ptr<RoutePass> BeginRoutePass() override;
+
+  std::recursive_mutex lock;  // held by every call
 
  protected:
+  ByteArray FetchHttp(const std::string& url) override;
   std::string ReadProfileString(const std::string& file, const std::string& section,
                                 const std::string& key, const std::string& fallback) override;
   bool WriteProfileEntry(const std::string& file, const std::string& section,

@@ -18,50 +18,19 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "platform/posix/netlink_support.h"
 #include "platform/posix/posix_system.h"
+#include "platform/safety.h"
 
 namespace quillon::platform {
 
+using namespace netlink;
+
 namespace {
-
-// ---- Owning handles -----------------------------------------------------------
-
-struct SocketCloser {
-  void operator()(nl_sock* s) const { nl_socket_free(s); }
-};
-struct CacheFreer {
-  void operator()(nl_cache* c) const { nl_cache_free(c); }
-};
-struct AddrPutter {
-  void operator()(nl_addr* a) const { nl_addr_put(a); }
-};
-struct RoutePutter {
-  void operator()(rtnl_route* r) const { rtnl_route_put(r); }
-};
-struct LinkPutter {
-  void operator()(rtnl_link* l) const { rtnl_link_put(l); }
-};
-struct NexthopFreer {
-  void operator()(rtnl_nexthop* n) const { rtnl_route_nh_free(n); }
-};
-
-using Socket = std::unique_ptr<nl_sock, SocketCloser>;
-using Cache = std::unique_ptr<nl_cache, CacheFreer>;
-using Addr = std::unique_ptr<nl_addr, AddrPutter>;
-using Route = std::unique_ptr<rtnl_route, RoutePutter>;
-using Link = std::unique_ptr<rtnl_link, LinkPutter>;
-using Nexthop = std::unique_ptr<rtnl_nexthop, NexthopFreer>;
-
-// A connected NETLINK_ROUTE socket, or null.
-Socket OpenRouteSocket() {
-  Socket sock(nl_socket_alloc());
-  if (!sock) return nullptr;
-  if (nl_connect(sock.get(), NETLINK_ROUTE) < 0) return nullptr;
-  return sock;
-}
 
 Cache LinkCache(nl_sock* sock) {
   nl_cache* c = nullptr;
@@ -72,12 +41,6 @@ Cache LinkCache(nl_sock* sock) {
 Cache AddrCache(nl_sock* sock) {
   nl_cache* c = nullptr;
   if (rtnl_addr_alloc_cache(sock, &c) < 0) return nullptr;
-  return Cache(c);
-}
-
-Cache RouteCache(nl_sock* sock) {
-  nl_cache* c = nullptr;
-  if (rtnl_route_alloc_cache(sock, AF_INET, 0, &c) < 0) return nullptr;
   return Cache(c);
 }
 
@@ -166,27 +129,17 @@ std::string DeviceDescription(rtnl_link* link) {
   return kind ? kind : std::string();
 }
 
-// The metric text as a route priority: ASCII digits only, at least one, and
-// within 32 bits. Anything else is refused, as the route tool refuses it.
+// A metric text that passes the rule, as a route priority.
 bool ParseMetric(const std::string& text, std::uint32_t& out) {
-  if (text.empty()) return false;
-  std::uint64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + static_cast<std::uint64_t>(c - '0');
-    if (v > 0xFFFFFFFFull) return false;
-  }
-  out = static_cast<std::uint32_t>(v);
+  if (!IsMetricText(text)) return false;
+  out = static_cast<std::uint32_t>(std::stoul(text));
   return true;
 }
 
-// A gateway must be a dotted IPv4 address (four decimal parts, no leading
-// zeros), and not 0.0.0.0, which would name no gateway at all.
+// A gateway text that passes the rule, as an address object.
 Addr ParseGateway(const std::string& text) {
   in_addr a{};
-  if (text.empty() || text.size() >= INET_ADDRSTRLEN) return nullptr;
-  if (inet_pton(AF_INET, text.c_str(), &a) != 1) return nullptr;
-  if (a.s_addr == htonl(INADDR_ANY)) return nullptr;
+  if (!IsGatewayText(text) || inet_pton(AF_INET, text.c_str(), &a) != 1) return nullptr;
   return Addr(nl_addr_build(AF_INET, &a, sizeof a));
 }
 
@@ -222,16 +175,30 @@ std::vector<LineInfo> PosixSystem::ListAdapters() {
   std::map<int, std::string> gateways;
   for (auto& g : DefaultGateways(sock.get())) gateways.emplace(g.ifindex, std::move(g.gateway));
 
-  for (const auto& [ifindex, address] : firstAddress) {  // ordered by index
-    Link link(rtnl_link_get(links.get(), ifindex));       // referenced for us
-    if (!link) continue;
+  // Every interface but the loopback, in index order; one without an IPv4
+  // address or a gateway is listed with those fields empty.
+  std::vector<Link> interfaces;
+  nl_cache_foreach(
+      links.get(),
+      [](nl_object* obj, void* arg) {
+        nl_object_get(obj);
+        static_cast<std::vector<Link>*>(arg)->emplace_back(reinterpret_cast<rtnl_link*>(obj));
+      },
+      &interfaces);
+  std::sort(interfaces.begin(), interfaces.end(), [](const Link& a, const Link& b) {
+    return rtnl_link_get_ifindex(a.get()) < rtnl_link_get_ifindex(b.get());
+  });
+  for (const Link& link : interfaces) {
     if (rtnl_link_get_flags(link.get()) & IFF_LOOPBACK) continue;
+    const int ifindex = rtnl_link_get_ifindex(link.get());
     LineInfo info;
     const char* name = rtnl_link_get_name(link.get());
     info.AdapterName = name ? name : "";
     info.Description = DeviceDescription(link.get());
-    info.IpAddress = address.ip;
-    info.SubnetMask = MaskText(address.prefixLength);
+    if (auto it = firstAddress.find(ifindex); it != firstAddress.end()) {
+      info.IpAddress = it->second.ip;
+      info.SubnetMask = MaskText(it->second.prefixLength);
+    }
     if (auto it = gateways.find(ifindex); it != gateways.end()) info.Gateway = it->second;
     result.push_back(std::move(info));
   }
@@ -251,11 +218,17 @@ std::string PosixSystem::ConnectionName(const std::string& adapterName) {
   return name ? name : adapterName;
 }
 
+// Each gateway once, at its first position: a gateway often has two
+// default routes (one a network manager keeps, one restored from the global
+// line store), and it is still one line.
 std::string PosixSystem::DiscoverGatewayText() {
   Socket sock = OpenRouteSocket();
   if (!sock) return {};
   std::string text;
-  for (const auto& g : DefaultGateways(sock.get())) text += g.gateway + ";";
+  std::set<std::string> seen;
+  for (const auto& g : DefaultGateways(sock.get())) {
+    if (seen.insert(g.gateway).second) text += g.gateway + ";";
+  }
   return text;
 }
 

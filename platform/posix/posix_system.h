@@ -24,7 +24,6 @@ class PosixSystem : public System {
   // process_http.cpp
   std::string RegistryReadText(int root, const std::string& path, const std::string& fallback) override;
   bool StartWorker(std::function<void()> routine) override;
-  ByteArray HttpGetText(const std::string& url) override;
 
   // lines_routes.cpp
   std::vector<LineInfo> ListAdapters() override;
@@ -32,9 +31,16 @@ class PosixSystem : public System {
   std::string DiscoverGatewayText() override;
   bool DiscoveryReadsRoutingTable() const override { return true; }
   bool DeleteDefaultRoutes() override;
+
+  // split_routes.cpp
+  LookupAnswer LookupHost(const std::string& destination, const std::string& logPath) override;
+  bool LookupsMayOverlap() const override { return true; }
+  std::unique_ptr<RoutePass> BeginRoutePass() override;
   bool AddDefaultRoute(const std::string& gateway, const std::string& metric) override;
 
  protected:
+  // process_http.cpp
+  ByteArray FetchHttp(const std::string& url) override;
   // files_ini.cpp
   std::string ReadProfileString(const std::string& file, const std::string& section,
                                 const std::string& key, const std::string& fallback) override;

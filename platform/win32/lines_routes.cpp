@@ -1,5 +1,5 @@
-// Adapters (IP Helper), connection names (registry) and the default routes
-// (route.exe through cmd). The gateway discovery is in wmi_gateways.cpp.
+// Adapters (IP Helper), connection names (registry), lookups (nslookup.exe)
+// and routes (route.exe), the tools run through cmd, hidden, each waited for. The gateway discovery is in wmi_gateways.cpp.
 //
 // The backend header comes before <windows.h>, whose CreateDirectory macro
 // would otherwise rename a member of the class.
@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "platform/route_commands.h"
+#include "platform/safety.h"
 
 namespace quillon::platform {
 namespace {
@@ -24,20 +25,23 @@ std::string FieldText(const char (&field)[N]) {
   return std::string(field, strnlen(field, N));
 }
 
-// What may reach a default-route command line: letters, digits, '.' and ':'.
-// The callers have already validated the gateway as dotted IPv4 and the
-// metric as letters and digits; this refuses anything that could change the
-// meaning of the command for cmd (blanks, & | < > ^ % " and the like) or
-// turn into an option of route.exe ('-', '/'), and an empty part.
-bool IsRouteArgument(const std::string& text) {
-  if (text.empty()) return false;
-  for (const unsigned char c : text) {
-    const bool ok = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                    c == '.' || c == ':';
-    if (!ok) return false;
+// Runs each request's commands at once, in the order of the requests.
+class CommandRoutePass final : public System::RoutePass {
+ public:
+  explicit CommandRoutePass(Win32System& system) : system_(system) {}
+  void RouteNetwork(const std::string& network, const std::string& line) override {
+    if (!IsNetworkText(network)) return;
+    if (system_.RunCommand(DeleteNetworkRouteCommand(network), true, 1)) ++changes_.deleted;
+    if (IsGatewayText(line) && system_.RunCommand(AddNetworkRouteCommand(network, line), true, 1)) {
+      ++changes_.added;
+    }
   }
-  return true;
-}
+  System::RouteChanges Finish() override { return changes_; }
+
+ private:
+  Win32System& system_;
+  System::RouteChanges changes_;  // commands run; their outcome is never known
+};
 
 }  // namespace
 
@@ -74,8 +78,21 @@ bool Win32System::DeleteDefaultRoutes() {
 }
 
 bool Win32System::AddDefaultRoute(const std::string& gateway, const std::string& metric) {
-  if (!IsRouteArgument(gateway) || !IsRouteArgument(metric)) return false;
+  // The logic checks both texts already; nothing else ever reaches cmd.
+  if (!IsGatewayText(gateway) || !IsMetricText(metric)) return false;
   return RunCommand(AddDefaultRouteCommand(gateway, metric), true, 1);
+}
+
+System::LookupAnswer Win32System::LookupHost(const std::string& destination, const std::string& logPath) {
+  LookupAnswer answer;
+  if (!IsSafeDestination(destination)) return answer;
+  answer.started = RunCommand(LookupCommand(destination, logPath), true, 1);
+  if (answer.started) answer.output = FileRead(logPath);
+  return answer;
+}
+
+std::unique_ptr<System::RoutePass> Win32System::BeginRoutePass() {
+  return std::make_unique<CommandRoutePass>(*this);
 }
 
 }  // namespace quillon::platform

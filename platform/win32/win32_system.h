@@ -26,7 +26,6 @@ class Win32System : public System {
   // process_http.cpp
   std::string RegistryReadText(int root, const std::string& path, const std::string& fallback) override;
   bool StartWorker(std::function<void()> routine) override;
-  ByteArray HttpGetText(const std::string& url) override;
   // CreateProcessA of `commandLine` with no inherited handles; show mode 1..6
   // (clamped) through STARTF_USESHOWWINDOW: 1 SW_HIDE, 2 SW_SHOWNORMAL,
   // 3 SW_SHOWMINIMIZED, 4 SW_SHOWMAXIMIZED, 5 SW_SHOWNOACTIVATE, 6 SW_MINIMIZE.
@@ -41,9 +40,14 @@ class Win32System : public System {
   std::string DiscoverGatewayText() override;
   bool DiscoveryReadsRoutingTable() const override { return false; }
   bool DeleteDefaultRoutes() override;
+  LookupAnswer LookupHost(const std::string& destination, const std::string& logPath) override;
+  bool LookupsMayOverlap() const override { return false; }
+  std::unique_ptr<RoutePass> BeginRoutePass() override;
   bool AddDefaultRoute(const std::string& gateway, const std::string& metric) override;
 
  protected:
+  // process_http.cpp
+  ByteArray FetchHttp(const std::string& url) override;
   // files_ini.cpp
   std::string ReadProfileString(const std::string& file, const std::string& section,
                                 const std::string& key, const std::string& fallback) override;

@@ -1,0 +1,196 @@
+// Lookups through the system resolver, and the split list's network routes
+// through netlink (libnl-route-3). Nothing here runs a program or a shell.
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netlink/addr.h>
+#include <netlink/cache.h>
+#include <netlink/netlink.h>
+#include <netlink/route/route.h>
+#include <netlink/socket.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/posix/netlink_support.h"
+#include "platform/posix/posix_system.h"
+#include "platform/route_commands.h"
+#include "platform/safety.h"
+
+namespace quillon::platform {
+
+using namespace netlink;
+
+System::LookupAnswer PosixSystem::LookupHost(const std::string& destination, const std::string&) {
+  LookupAnswer answer;
+  if (!IsSafeDestination(destination)) return answer;
+  answer.started = true;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(destination.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return answer;
+  std::vector<std::string> addresses;
+  for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+    if (a->ai_family != AF_INET || a->ai_addrlen < sizeof(sockaddr_in)) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    const auto* in = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+    if (inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) == nullptr) continue;
+    if (std::find(addresses.begin(), addresses.end(), text) == addresses.end()) addresses.emplace_back(text);
+  }
+  freeaddrinfo(found);
+  answer.output = LookupAnswerText(destination, addresses);
+  return answer;
+}
+
+namespace {
+
+// Host-order value of a dotted IPv4 text that has passed the rules.
+std::uint32_t AddressValue(const std::string& text) {
+  in_addr a{};
+  inet_pton(AF_INET, text.c_str(), &a);
+  return ntohl(a.s_addr);
+}
+
+Addr AddressObject(std::uint32_t value, int prefixLength) {
+  const in_addr a{htonl(value)};
+  Addr addr(nl_addr_build(AF_INET, &a, sizeof a));
+  if (addr) nl_addr_set_prefixlen(addr.get(), prefixLength);
+  return addr;
+}
+
+// A route of the main table whose destination is exactly a /24 network:
+// the kind a pass adds, replaces or deletes.
+bool IsNetworkRoute(rtnl_route* r, std::uint32_t& network) {
+  if (rtnl_route_get_family(r) != AF_INET || rtnl_route_get_table(r) != RT_TABLE_MAIN) return false;
+  nl_addr* dst = rtnl_route_get_dst(r);
+  if (dst == nullptr || nl_addr_get_prefixlen(dst) != 24 || nl_addr_get_len(dst) != 4) return false;
+  std::uint32_t raw = 0;
+  std::memcpy(&raw, nl_addr_get_binary_addr(dst), 4);
+  network = ntohl(raw);
+  return true;
+}
+
+// A route the system made for a connected network (an address of this
+// machine lies in it): the pass leaves such a network alone.
+bool IsConnectedRoute(rtnl_route* r) {
+  return rtnl_route_get_protocol(r) == RTPROT_KERNEL || rtnl_route_get_scope(r) == RT_SCOPE_LINK;
+}
+
+// Exactly the route that a pass puts in place: unicast, metric 0, TOS 0,
+// one next hop through `gateway`.
+bool IsPassRoute(rtnl_route* r, std::uint32_t gateway) {
+  if (rtnl_route_get_type(r) != RTN_UNICAST || rtnl_route_get_priority(r) != 0 || rtnl_route_get_tos(r) != 0 ||
+      rtnl_route_get_nnexthops(r) != 1) {
+    return false;
+  }
+  nl_addr* gw = rtnl_route_nh_get_gateway(rtnl_route_nexthop_n(r, 0));
+  if (gw == nullptr || nl_addr_get_family(gw) != AF_INET || nl_addr_get_len(gw) != 4) return false;
+  std::uint32_t raw = 0;
+  std::memcpy(&raw, nl_addr_get_binary_addr(gw), 4);
+  return ntohl(raw) == gateway;
+}
+
+// The route a pass adds: to network/24 through gateway, metric 0.
+Route MakePassRoute(std::uint32_t network, std::uint32_t gateway) {
+  Route route(rtnl_route_alloc());
+  Addr dst = AddressObject(network, 24);
+  Addr gw = AddressObject(gateway, 32);
+  Nexthop nh(rtnl_route_nh_alloc());
+  if (!route || !dst || !gw || !nh) return nullptr;
+  rtnl_route_set_family(route.get(), AF_INET);
+  rtnl_route_set_table(route.get(), RT_TABLE_MAIN);
+  rtnl_route_set_scope(route.get(), RT_SCOPE_UNIVERSE);
+  rtnl_route_set_type(route.get(), RTN_UNICAST);
+  rtnl_route_set_protocol(route.get(), RTPROT_STATIC);
+  rtnl_route_set_priority(route.get(), 0);
+  if (rtnl_route_set_dst(route.get(), dst.get()) < 0) return nullptr;  // takes its own reference
+  rtnl_route_nh_set_gateway(nh.get(), gw.get());                         // takes its own reference
+  rtnl_route_add_nexthop(route.get(), nh.release());                     // the route owns it now
+  return route;
+}
+
+class NetlinkRoutePass final : public System::RoutePass {
+ public:
+  void RouteNetwork(const std::string& network, const std::string& line) override {
+    if (!IsNetworkText(network)) return;
+    const std::uint32_t key = AddressValue(network);
+    if (wanted_.emplace(key, 0).second) order_.push_back(key);
+    // The later request for a network decides, as the later commands would.
+    wanted_[key] = IsGatewayText(line) ? AddressValue(line) : 0;
+  }
+
+  System::RouteChanges Finish() override {
+    System::RouteChanges changes;
+    if (order_.empty()) return changes;
+    Socket sock = OpenRouteSocket();
+    if (!sock) return changes;
+    Cache cache = RouteCache(sock.get());
+    if (!cache) return changes;
+
+    // The table's routes to the networks of this pass, read once.
+    std::unordered_map<std::uint32_t, std::vector<Route>> existing;
+    struct Walk {
+      const std::unordered_map<std::uint32_t, std::uint32_t>* wanted;
+      std::unordered_map<std::uint32_t, std::vector<Route>>* existing;
+    } walk{&wanted_, &existing};
+    nl_cache_foreach(
+        cache.get(),
+        [](nl_object* obj, void* arg) {
+          auto* r = reinterpret_cast<rtnl_route*>(obj);
+          auto* w = static_cast<Walk*>(arg);
+          std::uint32_t network = 0;
+          if (!IsNetworkRoute(r, network) || w->wanted->count(network) == 0) return;
+          nl_object_get(obj);
+          (*w->existing)[network].emplace_back(r);
+        },
+        &walk);
+
+    for (const std::uint32_t network : order_) {
+      const std::uint32_t gateway = wanted_[network];
+      std::vector<Route>& have = existing[network];
+      if (std::any_of(have.begin(), have.end(), [](const Route& r) { return IsConnectedRoute(r.get()); })) continue;
+      if (gateway == 0) {
+        for (const Route& r : have) changes.deleted += rtnl_route_delete(sock.get(), r.get(), 0) == 0 ? 1 : 0;
+        continue;
+      }
+      if (have.size() == 1 && IsPassRoute(have.front().get(), gateway)) {
+        ++changes.kept;
+        continue;
+      }
+      // One request puts the new route in place of the one with the same
+      // metric, so the network is never without a route; the others go.
+      const Route route = MakePassRoute(network, gateway);
+      const bool put = route && rtnl_route_add(sock.get(), route.get(), NLM_F_CREATE | NLM_F_REPLACE) == 0;
+      bool replacedOne = false;
+      for (const Route& r : have) {
+        if (put && !replacedOne && rtnl_route_get_priority(r.get()) == 0 && rtnl_route_get_tos(r.get()) == 0) {
+          replacedOne = true;
+          continue;
+        }
+        // Without the new route (a gateway on no connected network) the
+        // network is left without a route, as "route delete" would leave it.
+        changes.deleted += rtnl_route_delete(sock.get(), r.get(), 0) == 0 ? 1 : 0;
+      }
+      if (put) (replacedOne ? changes.replaced : changes.added) += 1;
+    }
+    return changes;
+  }
+
+ private:
+  std::unordered_map<std::uint32_t, std::uint32_t> wanted_;  // network -> gateway (0: none)
+  std::vector<std::uint32_t> order_;                          // networks in first-request order
+};
+
+}  // namespace
+
+std::unique_ptr<System::RoutePass> PosixSystem::BeginRoutePass() { return std::make_unique<NetlinkRoutePass>(); }
+
+}  // namespace quillon::platform

@@ -1,0 +1,76 @@
+#include "platform/safety.h"
+
+namespace quillon::platform {
+
+bool IsGatewayText(std::string_view text) {
+  int octets[4] = {};
+  int parts = 0;
+  std::size_t i = 0;
+  while (true) {
+    const std::size_t start = i;
+    int value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 3) {
+      value = value * 10 + (text[i] - '0');
+      ++i;
+    }
+    const std::size_t digits = i - start;
+    if (digits == 0 || value > 255 || (digits > 1 && text[start] == '0')) return false;
+    octets[parts++] = value;
+    if (i == text.size()) break;
+    if (text[i] != '.' || parts == 4) return false;
+    ++i;
+  }
+  if (parts != 4) return false;
+  return octets[0] != 0 && octets[0] != 127 && octets[0] < 224;
+}
+
+bool IsMetricText(std::string_view text) {
+  if (text.empty() || text.size() > 4) return false;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+bool IsNetworkText(std::string_view text) {
+  return IsGatewayText(text) && text.size() >= 2 && text.substr(text.size() - 2) == ".0";
+}
+
+namespace {
+
+bool IsSafeAsciiInDestination(char c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+  switch (c) {
+    case '.': case '-': case '_': case ':': case '/': case '?': case '#': case '@': case '~': case '+':
+    case '[': case ']':
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+bool IsSafeDestination(std::string_view text, CharRule rule) {
+  if (text.empty() || text.size() > kDestinationLimit || text.front() == '-') return false;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      if (!IsSafeAsciiInDestination(text[i])) return false;
+      ++i;
+      continue;
+    }
+    // A whole multi-byte character whose bytes are all outside ASCII: no
+    // tool can mistake any of them for a special character.
+    const std::size_t len = rule == CharRule::Utf8 ? Utf8SequenceLength(text, i) : CharLength(text, i, rule);
+    if (len < 2) return false;
+    for (std::size_t k = 1; k < len; ++k) {
+      if (static_cast<unsigned char>(text[i + k]) < 0x80) return false;
+    }
+    i += len;
+  }
+  return true;
+}
+
+}  // namespace quillon::platform

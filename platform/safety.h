@@ -1,0 +1,38 @@
+// The one rule for what may reach a route request, a command line or a
+// system call. Used by the logic before it asks for a route and again by
+// each System backend before it acts, so both builds refuse the same texts.
+#pragma once
+
+#include <string_view>
+
+#include "platform/text.h"
+
+namespace quillon::platform {
+
+// A line (a gateway): a dotted IPv4 unicast address, four decimal numbers
+// 0..255 without leading zeros ("10.0.0.01" is refused), not in 0.0.0.0/8,
+// 127.0.0.0/8 or 224.0.0.0 and above (multicast, reserved, broadcast).
+bool IsGatewayText(std::string_view text);
+
+// A route metric: one to four decimal digits, nothing else.
+bool IsMetricText(std::string_view text);
+
+// A /24 network that a split route may name: a gateway text (above) whose
+// last number is 0. This keeps "0.0.0.0" (which names the default routes to
+// the route tool) and the loopback, multicast and broadcast ranges out.
+bool IsNetworkText(std::string_view text);
+
+// Longest destination text that may reach a lookup, in bytes.
+inline constexpr std::size_t kDestinationLimit = 1024;
+
+// A destination (a host name, an IPv4 address, or a URL around one) that may
+// reach the lookup tool's command line or the resolver: not empty, at most
+// kDestinationLimit bytes, not starting with '-' (the tool would take it as
+// an option), and made only of ASCII letters, digits and . - _ : / ? # @ ~ +
+// [ ] and of whole non-ASCII characters (by `rule`) none of whose bytes is an
+// ASCII character. Blanks, control bytes and every character that the
+// command interpreter treats specially (& | < > ^ " % ! ( ) ; , = ' ` and
+// the like) are refused, as is a broken multi-byte character.
+bool IsSafeDestination(std::string_view text, CharRule rule = SystemCharRule());
+
+}  // namespace quillon::platform
