@@ -1,11 +1,15 @@
 #include "app/program.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "app/event_table.h"
 #include "app/window_description.h"
 #include "lines/lines.h"
 #include "platform/text.h"
 #include "routing/config_paths.h"
 #include "routing/global_line.h"
+#include "routing/split_list.h"
 
 namespace quillon::app {
 
@@ -20,6 +24,11 @@ namespace {
 constexpr const char* kDefaultSite = "127.0.0.1:18080";
 
 }  // namespace
+
+void EndProcess(int exitCode) {
+  std::fflush(nullptr);
+  std::_Exit(exitCode);
+}
 
 std::string VersionGateUrl(const std::string& siteHost) {
   return "http://" + siteHost + "/flq/v.php?v=" + kVersion;
@@ -78,7 +87,7 @@ Options ParseOptions(const std::vector<std::string>& args,
 }
 
 Program::Program(platform::System& sys, platform::Ui& ui, std::string siteHost)
-    : sys_(sys), ui_(ui), siteHost_(std::move(siteHost)) {}
+    : sys_(sys), ui_(ui), siteHost_(std::move(siteHost)), router_(sys, ui), workers_(sys, ui, router_) {}
 
 void Program::Attach() {
   ui_.SetEventSink([this](Control c, platform::Event e, const std::string& arg) {
@@ -94,15 +103,9 @@ bool Program::HandleEvent(Control control, platform::Event event, const std::str
   return true;  // unbound: nothing happens, and a close is not refused
 }
 
-void Program::InitProgramState() {
-  workingList_.clear();
-  seenText_.clear();
-}
+void Program::InitProgramState() { router_.Clear(); }
 
-void Program::FreeProgramState() {
-  std::vector<std::string>().swap(workingList_);
-  std::string().swap(seenText_);
-}
+void Program::FreeProgramState() { router_.Clear(); }
 
 void Program::RunStartup() {
   // The version gate: the body, up to its first NUL, must be exactly "1".
@@ -120,21 +123,16 @@ void Program::RunStartup() {
   const std::string configDirectory = routing::ConfigDirectory(sys_);
   if (!sys_.FileExists(configDirectory)) sys_.CreateDirectory(configDirectory);
   routing::RestoreGlobalLine(sys_, ui_);
-  StartReapplyWorker();
-}
-
-void Program::StartReapplyWorker() {
-  // HOOK: the re-apply worker (reload the split list and route every entry,
-  // then again every minute) is started here once it exists. Until then the
-  // run flag stays 0 and the busy flag is never raised.
+  workers_.StartReapply();
 }
 
 bool Program::ConfirmExit() {
   if (ui_.AskUser("即将结束任务并退出？", AskOkCancel, "退出") != AnswerOk) return false;
-  runFlag = 0;
+  workers_.Stop();
   // A pass in progress is allowed to finish; the window keeps handling its
-  // events meanwhile, since the pass may be writing to it.
-  while (busyFlag == 1) ui_.Delay(1000);
+  // events meanwhile, since the pass may be writing to it. A worker in its
+  // pause is not waited for.
+  while (workers_.Busy()) ui_.Delay(1000);
   ui_.EndProgram(0);
   return true;
 }
@@ -150,11 +148,12 @@ void Program::OpenTutorialPage() { ui_.OpenUrl("http://" + siteHost_ + "/flq/jc.
 void Program::ShowLineDetails() { lines::ShowLineDetails(sys_, ui_); }
 void Program::ApplyGlobalLine() { routing::ApplyGlobalLine(sys_, ui_); }
 
-void Program::ShowRowMenu() {
-  const int row = ui_.ListSelectedRow(Control::超级列表框1);
-  if (ui_.ListGetCell(Control::超级列表框1, row, 1).empty()) return;
-  ui_.PopupMenu(Control::菜单);
-}
+void Program::ShowRowMenu() { routing::ShowRowMenu(ui_); }
+void Program::CopyRowToInputs() { routing::CopyRowToInputs(ui_); }
+void Program::EnableEntry() { routing::EnableEntry(sys_, ui_, [this] { workers_.StartRouteAll(); }); }
+void Program::DisableEntry() { routing::DisableEntry(sys_, ui_, [this] { workers_.StartRouteAll(); }); }
+void Program::DeleteEntry() { routing::DeleteEntry(sys_, ui_); }
+void Program::StartAddWorker() { workers_.StartAdd(); }
 
 void Program::TakeDroppedFile(const std::string& paths) { ui_.WriteControlText(Control::组合框3, paths); }
 

@@ -1,7 +1,6 @@
 // The program's life and the routines bound to the window's events.
 #pragma once
 
-#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -9,6 +8,8 @@
 #include "platform/system.h"
 #include "platform/ui.h"
 #include "platform/window_model.h"
+#include "routing/split_routes.h"
+#include "routing/split_workers.h"
 
 namespace quillon::app {
 
@@ -46,14 +47,16 @@ class Program {
   void ShowLineDetails();
   void ApplyGlobalLine();
   void ShowRowMenu();
+  void CopyRowToInputs();
+  void EnableEntry();
+  void DisableEntry();
+  void DeleteEntry();
+  void StartAddWorker();
   void TakeDroppedFile(const std::string& paths);
 
-  // Where the re-apply worker will be started; it does nothing yet.
-  void StartReapplyWorker();
-
-  // The run and busy flags shared with the re-apply worker.
-  std::atomic<int> runFlag{0};
-  std::atomic<int> busyFlag{0};
+  // The routing of the split list and its workers (run and busy flags).
+  routing::SplitRouter& Router() { return router_; }
+  routing::SplitWorkers& Workers() { return workers_; }
 
   const std::string& SiteHost() const { return siteHost_; }
 
@@ -61,9 +64,8 @@ class Program {
   platform::System& sys_;
   platform::Ui& ui_;
   std::string siteHost_;
-  // The working list of a routing run (records) and its seen text.
-  std::vector<std::string> workingList_;
-  std::string seenText_;
+  routing::SplitRouter router_;
+  routing::SplitWorkers workers_;
 };
 
 // The texts that name the config site.
@@ -71,7 +73,14 @@ std::string VersionGateUrl(const std::string& siteHost);
 std::string NoticeText(const std::string& siteHost);
 std::string StartFailureText(const std::string& siteHost);
 
-// The process entry: options, the System backend, the window; returns 0.
+// Ends the process with `exitCode` at once: standard output and error are
+// flushed, no destructor and no exit handler runs. The program ends so
+// because its worker threads are detached and may still use the System, the
+// program state and the backends' static objects.
+[[noreturn]] void EndProcess(int exitCode);
+
+// The process entry: options, the System backend, the window; ends the
+// process with exit code 0.
 int ProgramMain(int argc, char** argv);
 
 }  // namespace quillon::app

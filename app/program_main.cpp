@@ -20,7 +20,10 @@ int ProgramMain(int argc, char** argv) {
     program->InitProgramState();
     program->Attach();
   });
-  return 0;
+  // Workers are detached and may still be in a pause or a lookup: the
+  // process ends here, without destroying the System, the program or any
+  // static object that they may still touch.
+  EndProcess(0);
 }
 
 }  // namespace quillon::app

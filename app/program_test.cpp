@@ -19,7 +19,7 @@ using platform::FakeUi;
 using Box = FakeUi::Box;
 
 constexpr const char* kHost = "site.test:8080";
-constexpr const char* kGate = "http://site.test:8080/flq/v.php?v=1.0.2";
+const std::string kGate = std::string("http://site.test:8080/flq/v.php?v=") + kVersion;
 constexpr const char* kConfigDir = "/q/分流器配置";
 
 class ProgramTest : public ::testing::Test {
@@ -123,23 +123,23 @@ TEST_F(ProgramTest, AnExistingConfigDirectoryIsLeftAlone) {
 }
 
 TEST_F(ProgramTest, RefusedExitChangesNothing) {
-  program.runFlag = 1;
+  program.Workers().RunFlag() = 1;
   ui.answers = {AnswerCancel};
   EXPECT_FALSE(ui.Fire(Control::主窗口, Event::CloseQuery));
   EXPECT_EQ(ui.boxes, (std::vector<Box>{{"即将结束任务并退出？", 1, "退出"}}));
-  EXPECT_EQ(program.runFlag, 1);
+  EXPECT_EQ(program.Workers().RunFlag(), 1);
   EXPECT_EQ(ui.exitCode, -1);
   EXPECT_TRUE(ui.windowExists);
 }
 
 TEST_F(ProgramTest, AcceptedExitWaitsForABusyPassInOneSecondSteps) {
-  program.runFlag = 1;
-  program.busyFlag = 1;
+  program.Workers().RunFlag() = 1;
+  program.Workers().BusyFlag() = 1;
   int delays = 0;
   ui.onDelay = [&](int) {
-    EXPECT_EQ(program.runFlag, 0) << "the run flag drops before the wait";
+    EXPECT_EQ(program.Workers().RunFlag(), 0) << "the run flag drops before the wait";
     EXPECT_EQ(ui.exitCode, -1) << "no end while the pass is busy";
-    if (++delays == 3) program.busyFlag = 0;
+    if (++delays == 3) program.Workers().BusyFlag() = 0;
   };
   ui.answers = {AnswerOk};
   EXPECT_TRUE(ui.Fire(Control::主窗口, Event::CloseQuery));

@@ -17,6 +17,20 @@ LineInfo FindLineByGateway(platform::System& sys, const std::string& gateway) {
   return current;
 }
 
+LineDirectory::LineDirectory(platform::System& sys)
+    : sys_(sys), adapters_(sys.ListAdapters()), names_(adapters_.size()) {
+  for (std::size_t i = 0; i < adapters_.size(); ++i) firstByGateway_.emplace(adapters_[i].Gateway, i);
+}
+
+std::string LineDirectory::ConnectionNameOf(const std::string& gateway) {
+  if (adapters_.empty()) return {};
+  const auto it = firstByGateway_.find(gateway);
+  // No match: the last adapter, as FindLineByGateway answers.
+  const std::size_t i = it == firstByGateway_.end() ? adapters_.size() - 1 : it->second;
+  if (!names_[i]) names_[i] = sys_.ConnectionName(adapters_[i].AdapterName);
+  return *names_[i];
+}
+
 void ShowLineDetails(platform::System& sys, platform::Ui& ui) {
   const std::vector<LineInfo> adapters = sys.ListAdapters();
   ui.WriteControlText(Control::超级编辑框1, "");

@@ -2,7 +2,10 @@
 // details of a line, and the discovery of the gateways that form the lines.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/line_info.h"
@@ -20,6 +23,23 @@ std::vector<LineInfo> ListAdapters(platform::System& sys);
 // connection name; when none matches, the last adapter of the list (with its
 // connection name); when there are no adapters, an all-empty record.
 LineInfo FindLineByGateway(platform::System& sys, const std::string& gateway);
+
+// The adapter list read once, giving for any number of lines the connection
+// name that FindLineByGateway would give (a reload of the split list asks for
+// every row): one read of the adapters, and at most one connection-name read
+// per adapter, made when first needed.
+class LineDirectory {
+ public:
+  explicit LineDirectory(platform::System& sys);
+  // FindLineByGateway(sys, gateway).ConnectionName, as of the construction.
+  std::string ConnectionNameOf(const std::string& gateway);
+
+ private:
+  platform::System& sys_;
+  std::vector<LineInfo> adapters_;
+  std::vector<std::optional<std::string>> names_;
+  std::unordered_map<std::string, std::size_t> firstByGateway_;
+};
 
 // Handler of a pick in 组合框2: writes the details of every adapter whose
 // gateway is the picked text into 超级编辑框1.

@@ -27,6 +27,22 @@ TEST(FindLineByGateway, ReturnsFirstMatchWithItsConnectionName) {
   EXPECT_EQ(found.Gateway, "198.51.100.1");
 }
 
+TEST(LineDirectory, AnswersAsFindLineByGatewayWithOneReadOfTheAdapters) {
+  FakeSystem sys;
+  sys.adapters = {Adapter("a", ""), Adapter("b", "198.51.100.1"), Adapter("c", "198.51.100.1"), Adapter("d", "")};
+  sys.connectionNames = {{"a", "甲"}, {"b", "乙"}, {"c", "丙"}, {"d", "丁"}};
+  LineDirectory lines(sys);
+  for (const char* gw : {"198.51.100.1", "", "203.0.113.1", "198.51.100.1", "203.0.113.9"}) {
+    EXPECT_EQ(lines.ConnectionNameOf(gw), FindLineByGateway(sys, gw).ConnectionName) << gw;
+  }
+  sys.calls.clear();
+  LineDirectory again(sys);
+  for (int i = 0; i < 3; ++i) again.ConnectionNameOf("198.51.100.1");
+  EXPECT_EQ(sys.calls, (std::vector<std::string>{"ListAdapters", "ConnectionName b"}));
+  sys.adapters.clear();
+  EXPECT_EQ(LineDirectory(sys).ConnectionNameOf("198.51.100.1"), "");
+}
+
 TEST(FindLineByGateway, WithoutMatchReturnsTheLastAdapter) {
   FakeSystem sys;
   sys.adapters = {Adapter("a", "192.0.2.1"), Adapter("b", "198.51.100.1")};
