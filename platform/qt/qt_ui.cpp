@@ -181,6 +181,11 @@ R QtUi::Call(std::function<R()> fn, R fallback) {
     state->done = true;
     state->cv.notify_all();
   }, Qt::QueuedConnection);
+  struct Waiting {
+    std::atomic<int>& count;
+    explicit Waiting(std::atomic<int>& c) : count(c) { ++count; }
+    ~Waiting() { --count; }
+  } waiting(callsWaiting_);
   std::unique_lock lock(state->m);
   while (!state->cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return state->done; })) {
     // The window thread may never come to this call when the window went

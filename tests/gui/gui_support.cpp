@@ -9,6 +9,8 @@
 #include <QWidget>
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace quillon::gui_test {
 
 bool WaitUntil(const std::function<bool()>& done, int ms) {
@@ -22,13 +24,21 @@ bool WaitUntil(const std::function<bool()>& done, int ms) {
   return true;
 }
 
-void Pump(int ms) {
+bool WaitWithoutEvents(const std::function<bool()>& done, int ms) {
   QElapsedTimer t;
   t.start();
-  while (t.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  while (!done()) {
+    if (t.elapsed() > ms) return done();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  return true;
+}
+
+void RunPosted() {
+  // Posted events of one thread are handled in the order they were posted.
+  auto through = std::make_shared<bool>(false);
+  QMetaObject::invokeMethod(qApp, [through] { *through = true; }, Qt::QueuedConnection);
+  EXPECT_TRUE(WaitUntil([&] { return *through; }, 10000));
 }
 
 platform::EventSink Recorder::Sink() {

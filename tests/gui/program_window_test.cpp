@@ -38,7 +38,7 @@ class ProgramWindowTest : public ::testing::Test {
   }
   void TearDown() override {
     ui.reset();
-    Pump(10);
+    RunPosted();
   }
   // Shows the window without its created event (startup is tested apart).
   void ShowOnly() {
@@ -232,7 +232,7 @@ TEST_F(ProgramWindowTest, PickingALineShowsItsDetailsButTheProgramsTextDoesNot) 
   ui->ComboAddItem(Control::组合框2, "192.0.2.1");
   ui->ComboAddItem(Control::组合框2, "198.51.100.1");
   ui->WriteControlText(Control::组合框2, "198.51.100.1");
-  Pump(20);
+  RunPosted();
   EXPECT_EQ(ui->ReadControlText(Control::超级编辑框1), notice) << "a text set by the program is no pick";
 
   auto* combo = qobject_cast<QComboBox*>(ui->widget(Control::组合框2));
