@@ -2,8 +2,11 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
@@ -95,6 +98,40 @@ void WhenModal(const std::function<bool(QWidget*)>& act) {
 
 void WhenPopup(const std::function<bool(QWidget*)>& act) {
   WhenWidget([] { return QApplication::activePopupWidget(); }, act);
+}
+
+void AnswerNextBox(Answer how, BoxSeen* seen) {
+  WhenModal([how, seen](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    if (box == nullptr) return false;
+    if (seen != nullptr) {
+      seen->title = box->windowTitle().toStdString();
+      seen->text = box->text().toStdString();
+      seen->buttons = static_cast<int>(box->buttons().size());
+      seen->icon = box->icon() != QMessageBox::NoIcon;
+      seen->onAppThread = box->thread() == qApp->thread();
+    }
+    switch (how) {
+      case Answer::Return:
+        QTest::keyClick(box, Qt::Key_Return);
+        break;
+      case Answer::Escape:
+        QTest::keyClick(box, Qt::Key_Escape);
+        break;
+      case Answer::CloseBox:
+        box->close();
+        break;
+      case Answer::DefaultButton:
+        if (box->defaultButton() == nullptr) {
+          ADD_FAILURE() << "the box has no default button";
+          box->close();  // the test goes on instead of hanging
+        } else {
+          QTest::mouseClick(box->defaultButton(), Qt::LeftButton);
+        }
+        break;
+    }
+    return true;
+  });
 }
 
 }  // namespace quillon::gui_test

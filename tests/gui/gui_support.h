@@ -1,5 +1,5 @@
 // Helpers of the GUI tests: the application object, waiting for a condition,
-// recording the window's events, simulated drags.
+// recording the window's events, simulated drags, answering message boxes.
 #pragma once
 
 #include <QApplication>
@@ -57,5 +57,26 @@ bool DropFiles(QWidget* target, const QStringList& paths);
 // from a timer until it returns true: once it has acted.
 void WhenModal(const std::function<bool(QWidget*)>& act);
 void WhenPopup(const std::function<bool(QWidget*)>& act);
+
+// How a message box is answered.
+enum class Answer {
+  Return,         // the Enter key
+  Escape,         // the Esc key
+  CloseBox,       // the title bar's close box
+  DefaultButton,  // a mouse click on the default button
+};
+
+// What a message box showed.
+struct BoxSeen {
+  std::string title;
+  std::string text;
+  int buttons = 0;
+  bool icon = false;
+  bool onAppThread = false;  // the box belongs to the application's (window) thread
+};
+
+// Answers the next message box that becomes modal, and records into `seen`
+// (when given; it must outlive the box) what the box showed.
+void AnswerNextBox(Answer how, BoxSeen* seen = nullptr);
 
 }  // namespace quillon::gui_test

@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -500,66 +499,40 @@ bool Listed(const QFileSystemModel& model, const QFileInfo& entry) {
 }
 
 TEST_F(QtWindowTest, AskUserAnswersByButtonEscAndCloseBox) {
-  std::string title, text;
-  bool icon = true;
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    title = box->windowTitle().toStdString();
-    text = box->text().toStdString();
-    icon = box->icon() != QMessageBox::NoIcon;
-    QTest::keyClick(box, Qt::Key_Escape);
-    return true;
-  });
+  BoxSeen seen;
+  seen.icon = true;  // stays so when no box is seen
+  AnswerNextBox(Answer::Escape, &seen);
   EXPECT_EQ(ui->AskUser("即将结束任务并退出？\r\n第二行", platform::AskOkCancel, "退出"), platform::AnswerCancel);
-  EXPECT_EQ(title, "退出");
-  EXPECT_EQ(text, "即将结束任务并退出？\n第二行");
-  EXPECT_FALSE(icon);
+  EXPECT_EQ(seen.title, "退出");
+  EXPECT_EQ(seen.text, "即将结束任务并退出？\n第二行");
+  EXPECT_FALSE(seen.icon);
 
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    EXPECT_EQ(box->buttons().size(), 2);
-    if (box->defaultButton() != nullptr) QTest::mouseClick(box->defaultButton(), Qt::LeftButton);
-    return true;
-  });
+  BoxSeen two;
+  AnswerNextBox(Answer::DefaultButton, &two);
   EXPECT_EQ(ui->AskUser("ok?", platform::AskOkCancel, "退出"), platform::AnswerOk);
+  EXPECT_EQ(two.buttons, 2);
 
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    box->close();  // the close box
-    return true;
-  });
+  AnswerNextBox(Answer::CloseBox);
   EXPECT_EQ(ui->AskUser("close?", platform::AskOkCancel, "退出"), platform::AnswerCancel);
 
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    title = box->windowTitle().toStdString();
-    EXPECT_EQ(box->buttons().size(), 1);
-    QTest::keyClick(box, Qt::Key_Escape);
-    return true;
-  });
+  BoxSeen one;
+  AnswerNextBox(Answer::Escape, &one);
   EXPECT_EQ(ui->AskUser("only OK", platform::AskOk), platform::AnswerOk);
-  EXPECT_EQ(title, "信息：");
+  EXPECT_EQ(one.buttons, 1);
+  EXPECT_EQ(one.title, "信息：");
 }
 
 TEST_F(QtWindowTest, AskUserFromAWorkerIsShownOnTheWindowThread) {
   ShowWindow();
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    EXPECT_EQ(box->thread(), qApp->thread());
-    QTest::keyClick(box, Qt::Key_Escape);
-    return true;
-  });
+  BoxSeen seen;
+  AnswerNextBox(Answer::Escape, &seen);
   std::atomic<int> answer{-1};
   std::thread worker([&] { answer = ui->AskUser("worker", platform::AskOkCancel, "t"); });
   const bool answered = WaitUntil([&] { return answer.load() != -1; }, 10000);
   worker.join();
   EXPECT_TRUE(answered);
   EXPECT_EQ(answer.load(), platform::AnswerCancel);
+  EXPECT_TRUE(seen.onAppThread);
 }
 
 TEST_F(QtWindowTest, BrowseForPathGivesAFileOrAFolderOrNothing) {
