@@ -49,8 +49,10 @@ WindowSpec BuildWindowSpec(const std::string& siteHost) {
   w.outerHeight = 429;
   w.clientWidth = 586;
   w.clientHeight = 404;
+  w.mainWindow = W;
   w.listControl = C::超级列表框1;
   w.menu = C::菜单;
+  w.dropTarget = C::拖放对象1;
 
   const std::string warning = "Veltmark唯一官网：" + siteHost + "\r\n\r\n" +
                               "非专业人员请勿随意设置全局默认配置，以免引起电脑网络瘫痪。";

@@ -80,8 +80,10 @@ TEST(WindowDescription, WindowTitleAndSizes) {
   EXPECT_EQ(w.outerHeight, 429);
   EXPECT_EQ(w.clientWidth, 586);
   EXPECT_EQ(w.clientHeight, 404);
+  EXPECT_EQ(w.mainWindow, Control::主窗口);
   EXPECT_EQ(w.listControl, Control::超级列表框1);
   EXPECT_EQ(w.menu, Control::菜单);
+  EXPECT_EQ(w.dropTarget, Control::拖放对象1);
   const ControlSpec* window = w.Find(Control::主窗口);
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(window->kind, ControlKind::Window);

@@ -71,9 +71,14 @@ struct WindowSpec {
   int outerWidth = 0, outerHeight = 0;    // the Windows frame size
   int clientWidth = 0, clientHeight = 0;  // its client area; control coordinates are client coordinates
   std::vector<ControlSpec> controls;      // parents come before their children
+  // The controls a backend treats apart: the window itself (its title, its
+  // created and close events, the parent of top-level controls), the list
+  // view, the context menu and the drop target.
+  Control mainWindow = Control::主窗口;
   Control listControl = Control::超级列表框1;
   std::vector<ColumnSpec> columns;
   Control menu = Control::菜单;
+  Control dropTarget = Control::拖放对象1;
 
   const ControlSpec* Find(Control c) const {
     for (const auto& s : controls) {

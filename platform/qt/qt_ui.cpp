@@ -150,7 +150,7 @@ void QtUi::Show() {
   if (!createdQueued_) {
     createdQueued_ = true;
     QMetaObject::invokeMethod(agent_.get(), [this] {
-      if (window_) Dispatch(Control::主窗口, Event::Created);
+      if (window_) Dispatch(spec_.mainWindow, Event::Created);
     }, Qt::QueuedConnection);
   }
 }
@@ -181,6 +181,11 @@ R QtUi::Call(std::function<R()> fn, R fallback) {
     state->done = true;
     state->cv.notify_all();
   }, Qt::QueuedConnection);
+  struct Waiting {
+    std::atomic<int>& count;
+    explicit Waiting(std::atomic<int>& c) : count(c) { ++count; }
+    ~Waiting() { --count; }
+  } waiting(callsWaiting_);
   std::unique_lock lock(state->m);
   while (!state->cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return state->done; })) {
     // The window thread may never come to this call when the window went
@@ -217,7 +222,7 @@ void QtUi::SetCleanup(std::function<void()> cleanup) { cleanup_ = std::move(clea
 // ---- controls ---------------------------------------------------------------
 
 std::string QtUi::ReadHere(Control c) const {
-  if (c == Control::主窗口) return window_->windowTitle().toStdString();
+  if (c == spec_.mainWindow) return window_->windowTitle().toStdString();
   if (auto it = menuCaptions_.find(c); it != menuCaptions_.end()) return it->second;
   QWidget* w = window_->widget(c);
   if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text().toStdString();
@@ -230,7 +235,7 @@ std::string QtUi::ReadHere(Control c) const {
 }
 
 void QtUi::WriteHere(Control c, const std::string& text) {
-  if (c == Control::主窗口) {
+  if (c == spec_.mainWindow) {
     window_->setWindowTitle(Utf8(text));
     return;
   }
@@ -276,7 +281,7 @@ void QtUi::SetVisible(Control c, bool visible) {
 
 bool QtUi::IsVisible(Control c) {
   return Call<bool>([this, c] {
-    if (c == Control::主窗口) return window_->isVisible();
+    if (c == spec_.mainWindow) return window_->isVisible();
     QWidget* w = window_->widget(c);
     // Visible as far as the window is concerned: its own flag and that of
     // every group box it lies on.

@@ -54,6 +54,9 @@ class QtUi final : public Ui {
   void SetQuitHandler(std::function<void(int)> quit) { quit_ = std::move(quit); }
   // Number of PopupMenu calls so far (window thread).
   int PopupCount() const { return popupCount_; }
+  // Number of blocking calls from workers that are queued for the window
+  // thread or running there, waiting for their result (any thread).
+  int CallsWaiting() const { return callsWaiting_.load(); }
   // After the event loop has ended: the window is destroyed, later calls
   // from workers return at once and nothing more is posted.
   void Shutdown();
@@ -116,6 +119,7 @@ class QtUi final : public Ui {
   std::function<void(int)> quit_;
   std::map<Control, std::string> menuCaptions_;
   std::atomic<bool> loopEnded_{false};
+  std::atomic<int> callsWaiting_{0};
   bool createdQueued_ = false;
   bool ended_ = false;
   int popupCount_ = 0;

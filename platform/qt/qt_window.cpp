@@ -62,7 +62,8 @@ class QtWindow::DropCatcher final : public QObject {
   QtWindow& window_;
 };
 
-QtWindow::QtWindow(const WindowSpec& spec, QtUi& owner) : QWidget(nullptr), spec_(spec), owner_(owner) {
+QtWindow::QtWindow(const WindowSpec& spec, QtUi& owner)
+    : QWidget(nullptr), spec_(spec), owner_(owner), dropTarget_(spec.dropTarget) {
   // Fixed frame: title bar, system menu, close and minimise boxes, no
   // maximise box; the client area has the Windows layout's size.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -88,8 +89,8 @@ QWidget* QtWindow::widget(Control c) const {
 
 void QtWindow::Build() {
   for (const ControlSpec& c : spec_.controls) {
-    if (c.name == Control::主窗口) continue;
-    QWidget* parent = c.parent == Control::主窗口 ? this : widget(c.parent);
+    if (c.name == spec_.mainWindow) continue;
+    QWidget* parent = c.parent == spec_.mainWindow ? this : widget(c.parent);
     if (parent == nullptr) continue;  // components, the menu and its items have no widget
     QWidget* w = MakeWidget(c, parent);
     if (w == nullptr) continue;
@@ -195,7 +196,7 @@ void QtWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     return;
   }
-  if (!owner_.Dispatch(Control::主窗口, Event::CloseQuery)) {
+  if (!owner_.Dispatch(spec_.mainWindow, Event::CloseQuery)) {
     event->ignore();
     return;
   }

@@ -67,7 +67,7 @@ class QtWindow final : public QWidget {
   QTableView* list_ = nullptr;
   ListModel* model_ = nullptr;
   bool dropsEnabled_ = false;
-  Control dropTarget_ = Control::拖放对象1;
+  Control dropTarget_;
   bool ending_ = false;
   bool leftPressed_ = false;
 };

@@ -2,12 +2,17 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
 #include <gtest/gtest.h>
+
+#include <memory>
 
 namespace quillon::gui_test {
 
@@ -22,13 +27,21 @@ bool WaitUntil(const std::function<bool()>& done, int ms) {
   return true;
 }
 
-void Pump(int ms) {
+bool WaitWithoutEvents(const std::function<bool()>& done, int ms) {
   QElapsedTimer t;
   t.start();
-  while (t.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  while (!done()) {
+    if (t.elapsed() > ms) return done();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  return true;
+}
+
+void RunPosted() {
+  // Posted events of one thread are handled in the order they were posted.
+  auto through = std::make_shared<bool>(false);
+  QMetaObject::invokeMethod(qApp, [through] { *through = true; }, Qt::QueuedConnection);
+  EXPECT_TRUE(WaitUntil([&] { return *through; }, 10000));
 }
 
 platform::EventSink Recorder::Sink() {
@@ -85,6 +98,40 @@ void WhenModal(const std::function<bool(QWidget*)>& act) {
 
 void WhenPopup(const std::function<bool(QWidget*)>& act) {
   WhenWidget([] { return QApplication::activePopupWidget(); }, act);
+}
+
+void AnswerNextBox(Answer how, BoxSeen* seen) {
+  WhenModal([how, seen](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    if (box == nullptr) return false;
+    if (seen != nullptr) {
+      seen->title = box->windowTitle().toStdString();
+      seen->text = box->text().toStdString();
+      seen->buttons = static_cast<int>(box->buttons().size());
+      seen->icon = box->icon() != QMessageBox::NoIcon;
+      seen->onAppThread = box->thread() == qApp->thread();
+    }
+    switch (how) {
+      case Answer::Return:
+        QTest::keyClick(box, Qt::Key_Return);
+        break;
+      case Answer::Escape:
+        QTest::keyClick(box, Qt::Key_Escape);
+        break;
+      case Answer::CloseBox:
+        box->close();
+        break;
+      case Answer::DefaultButton:
+        if (box->defaultButton() == nullptr) {
+          ADD_FAILURE() << "the box has no default button";
+          box->close();  // the test goes on instead of hanging
+        } else {
+          QTest::mouseClick(box->defaultButton(), Qt::LeftButton);
+        }
+        break;
+    }
+    return true;
+  });
 }
 
 }  // namespace quillon::gui_test

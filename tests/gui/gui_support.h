@@ -1,5 +1,5 @@
-// Helpers of the GUI tests: the application object, waiting while the event
-// loop runs, recording the window's events, simulated drags.
+// Helpers of the GUI tests: the application object, waiting for a condition,
+// recording the window's events, simulated drags, answering message boxes.
 #pragma once
 
 #include <QApplication>
@@ -22,8 +22,14 @@ namespace quillon::gui_test {
 // Runs the event loop until `done` holds or `ms` have passed; whether it holds.
 bool WaitUntil(const std::function<bool()>& done, int ms = 5000);
 
-// Runs the event loop for `ms` milliseconds.
-void Pump(int ms);
+// Waits until `done` holds or `ms` have passed without running the event
+// loop, as a window thread that is busy elsewhere; whether it holds.
+bool WaitWithoutEvents(const std::function<bool()>& done, int ms = 10000);
+
+// Runs the event loop until every event posted to this thread before the
+// call has been handled (a marker posted last has come through). What has
+// not happened then was not queued.
+void RunPosted();
 
 struct Fired {
   platform::Control control;
@@ -47,9 +53,30 @@ struct Recorder {
 // whether the drag was accepted.
 bool DropFiles(QWidget* target, const QStringList& paths);
 
-// Calls `act` on the first widget of type T that becomes the active modal
-// widget (or the active popup, for menus), from a timer, once.
+// Calls `act` on the active modal widget (or the active popup, for menus)
+// from a timer until it returns true: once it has acted.
 void WhenModal(const std::function<bool(QWidget*)>& act);
 void WhenPopup(const std::function<bool(QWidget*)>& act);
+
+// How a message box is answered.
+enum class Answer {
+  Return,         // the Enter key
+  Escape,         // the Esc key
+  CloseBox,       // the title bar's close box
+  DefaultButton,  // a mouse click on the default button
+};
+
+// What a message box showed.
+struct BoxSeen {
+  std::string title;
+  std::string text;
+  int buttons = 0;
+  bool icon = false;
+  bool onAppThread = false;  // the box belongs to the application's (window) thread
+};
+
+// Answers the next message box that becomes modal, and records into `seen`
+// (when given; it must outlive the box) what the box showed.
+void AnswerNextBox(Answer how, BoxSeen* seen = nullptr);
 
 }  // namespace quillon::gui_test

@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,7 +37,7 @@ class ProgramWindowTest : public ::testing::Test {
   }
   void TearDown() override {
     ui.reset();
-    Pump(10);
+    RunPosted();
   }
   // Shows the window without its created event (startup is tested apart).
   void ShowOnly() {
@@ -144,34 +143,22 @@ TEST_F(ProgramWindowTest, DroppedFileGoesIntoTheImportPath) {
 
 TEST_F(ProgramWindowTest, FailedVersionGateShowsItsBoxAndEnds) {
   sys.httpFailures.insert(app::VersionGateUrl(kSite));
-  std::string title;
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    title = box->windowTitle().toStdString();
-    QTest::keyClick(box, Qt::Key_Return);
-    return true;
-  });
+  BoxSeen box;
+  AnswerNextBox(Answer::Return, &box);
   ui->Show();
   ASSERT_TRUE(WaitUntil([&] { return !quits.empty(); }, 10000));
-  EXPECT_EQ(title, "分流器无法启动");
+  EXPECT_EQ(box.title, "分流器无法启动");
   EXPECT_EQ(quits, std::vector<int>{0});
   EXPECT_FALSE(ui->WindowExists());
 }
 
 TEST_F(ProgramWindowTest, NoticeRefusedWithEscEnds) {
   sys.httpAnswers[app::VersionGateUrl(kSite)] = platform::ByteArray{'1'};
-  std::string title;
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    title = box->windowTitle().toStdString();
-    QTest::keyClick(box, Qt::Key_Escape);
-    return true;
-  });
+  BoxSeen box;
+  AnswerNextBox(Answer::Escape, &box);
   ui->Show();
   ASSERT_TRUE(WaitUntil([&] { return !quits.empty(); }, 10000));
-  EXPECT_EQ(title, "Quillon用户使用须知：");
+  EXPECT_EQ(box.title, "Quillon用户使用须知：");
   EXPECT_EQ(quits, std::vector<int>{0});
   // Nothing after the notice happened: no config directory, no lines.
   EXPECT_EQ(sys.calls, std::vector<std::string>{"HttpGetText " + app::VersionGateUrl(kSite)});
@@ -179,12 +166,7 @@ TEST_F(ProgramWindowTest, NoticeRefusedWithEscEnds) {
 
 TEST_F(ProgramWindowTest, AcceptedNoticeRegistersTheWholeWindowAsDropTarget) {
   sys.httpAnswers[app::VersionGateUrl(kSite)] = platform::ByteArray{'1'};
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    QTest::keyClick(box, Qt::Key_Return);
-    return true;
-  });
+  AnswerNextBox(Answer::Return);
   QTemporaryDir dir;
   const QString path = dir.filePath("prepared.ini");
   EXPECT_FALSE(DropFiles(ui->widget(Control::按钮1), {path})) << "before startup";
@@ -198,26 +180,15 @@ TEST_F(ProgramWindowTest, AcceptedNoticeRegistersTheWholeWindowAsDropTarget) {
 
 TEST_F(ProgramWindowTest, CloseAsksAndOnlyOkEnds) {
   ShowOnly();
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    QTest::keyClick(box, Qt::Key_Escape);
-    return true;
-  });
+  AnswerNextBox(Answer::Escape);
   EXPECT_FALSE(ui->window()->close());
   EXPECT_TRUE(ui->WindowExists());
   EXPECT_TRUE(quits.empty());
 
-  std::string text;
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    text = box->text().toStdString();
-    QTest::keyClick(box, Qt::Key_Return);
-    return true;
-  });
+  BoxSeen box;
+  AnswerNextBox(Answer::Return, &box);
   ui->window()->close();
-  EXPECT_EQ(text, "即将结束任务并退出？");
+  EXPECT_EQ(box.text, "即将结束任务并退出？");
   EXPECT_EQ(quits, std::vector<int>{0});
   EXPECT_FALSE(ui->WindowExists());
 }
@@ -233,7 +204,7 @@ TEST_F(ProgramWindowTest, PickingALineShowsItsDetailsButTheProgramsTextDoesNot) 
   ui->ComboAddItem(Control::组合框2, "192.0.2.1");
   ui->ComboAddItem(Control::组合框2, "198.51.100.1");
   ui->WriteControlText(Control::组合框2, "198.51.100.1");
-  Pump(20);
+  RunPosted();
   EXPECT_EQ(ui->ReadControlText(Control::超级编辑框1), notice) << "a text set by the program is no pick";
 
   auto* combo = qobject_cast<QComboBox*>(ui->widget(Control::组合框2));

@@ -3,21 +3,21 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -49,7 +49,7 @@ class QtWindowTest : public ::testing::Test {
   }
   void TearDown() override {
     ui.reset();
-    Pump(10);
+    RunPosted();
   }
 
   void ShowWindow() {
@@ -216,7 +216,7 @@ TEST_F(QtWindowTest, CreatedFiresOnceAfterShowFromTheEventLoop) {
   EXPECT_EQ(rec.Count(Control::主窗口, Event::Created), 0) << "queued, not fired inside Show";
   ASSERT_TRUE(WaitUntil([&] { return rec.Count(Control::主窗口, Event::Created) == 1; }));
   ui->Show();
-  Pump(50);
+  RunPosted();
   EXPECT_EQ(rec.Count(Control::主窗口, Event::Created), 1);
 }
 
@@ -238,7 +238,7 @@ TEST_F(QtWindowTest, ItemChosenOnlyForTheUsersPick) {
   EXPECT_EQ(ui->ComboAddItem(Control::组合框2, "203.0.113.1"), 2);
   EXPECT_EQ(ui->ReadControlText(Control::组合框2), "typed") << "adding items keeps the text";
   ui->WriteControlText(Control::组合框2, "198.51.100.1");
-  Pump(20);
+  RunPosted();
   EXPECT_EQ(rec.Count(Control::组合框2, Event::ItemChosen), 0);
 
   // Picked from the open list with the mouse.
@@ -436,14 +436,15 @@ TEST_F(QtWindowTest, WorkerWaitingOnAWindowThatGoesGetsTheEmptyResult) {
     text = ui->ReadControlText(Control::编辑框1);
     done = true;
   });
-  // The window thread does not serve the call; then the window goes.
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  // The call is queued; the window thread runs no event loop here, so it
+  // never serves it. Then the window goes, and the worker gives up.
+  EXPECT_TRUE(WaitWithoutEvents([&] { return ui->CallsWaiting() == 1; }));
   EXPECT_FALSE(done);
   ui->EndProgram(0);
-  for (int i = 0; i < 100 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_TRUE(done);
+  EXPECT_TRUE(WaitWithoutEvents([&] { return done.load(); }));
   worker.join();
   EXPECT_EQ(text, "");
+  EXPECT_EQ(ui->CallsWaiting(), 0);
 
   std::thread later([&] {
     EXPECT_EQ(ui->AskUser("q", platform::AskOkCancel, "t"), platform::AnswerCancel);
@@ -474,14 +475,13 @@ TEST_F(QtWindowTest, PostRunsOnTheWindowThread) {
 }
 
 TEST_F(QtWindowTest, DelayWaitsAndKeepsEventsFlowing) {
-  QElapsedTimer t;
-  t.start();
-  ui->Delay(0);
-  ui->Delay(-5);
-  EXPECT_LT(t.elapsed(), 50);
   bool ran = false;
   QMetaObject::invokeMethod(qApp, [&] { ran = true; }, Qt::QueuedConnection);
-  t.restart();
+  ui->Delay(0);
+  ui->Delay(-5);
+  EXPECT_FALSE(ran) << "no wait: no events handled";
+  QElapsedTimer t;
+  t.start();
   ui->Delay(120);
   EXPECT_GE(t.elapsed(), 120);
   EXPECT_TRUE(ran);
@@ -489,67 +489,50 @@ TEST_F(QtWindowTest, DelayWaitsAndKeepsEventsFlowing) {
 
 // ---- dialogs ----------------------------------------------------------------------
 
+// Whether a file dialog's model lists this entry among its folder's rows.
+bool Listed(const QFileSystemModel& model, const QFileInfo& entry) {
+  const QModelIndex folder = model.index(entry.absolutePath());
+  for (int row = 0; row < model.rowCount(folder); ++row) {
+    if (model.index(row, 0, folder).data().toString() == entry.fileName()) return true;
+  }
+  return false;
+}
+
 TEST_F(QtWindowTest, AskUserAnswersByButtonEscAndCloseBox) {
-  std::string title, text;
-  bool icon = true;
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    title = box->windowTitle().toStdString();
-    text = box->text().toStdString();
-    icon = box->icon() != QMessageBox::NoIcon;
-    QTest::keyClick(box, Qt::Key_Escape);
-    return true;
-  });
+  BoxSeen seen;
+  seen.icon = true;  // stays so when no box is seen
+  AnswerNextBox(Answer::Escape, &seen);
   EXPECT_EQ(ui->AskUser("即将结束任务并退出？\r\n第二行", platform::AskOkCancel, "退出"), platform::AnswerCancel);
-  EXPECT_EQ(title, "退出");
-  EXPECT_EQ(text, "即将结束任务并退出？\n第二行");
-  EXPECT_FALSE(icon);
+  EXPECT_EQ(seen.title, "退出");
+  EXPECT_EQ(seen.text, "即将结束任务并退出？\n第二行");
+  EXPECT_FALSE(seen.icon);
 
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    EXPECT_EQ(box->buttons().size(), 2);
-    if (box->defaultButton() != nullptr) QTest::mouseClick(box->defaultButton(), Qt::LeftButton);
-    return true;
-  });
+  BoxSeen two;
+  AnswerNextBox(Answer::DefaultButton, &two);
   EXPECT_EQ(ui->AskUser("ok?", platform::AskOkCancel, "退出"), platform::AnswerOk);
+  EXPECT_EQ(two.buttons, 2);
 
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    box->close();  // the close box
-    return true;
-  });
+  AnswerNextBox(Answer::CloseBox);
   EXPECT_EQ(ui->AskUser("close?", platform::AskOkCancel, "退出"), platform::AnswerCancel);
 
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    title = box->windowTitle().toStdString();
-    EXPECT_EQ(box->buttons().size(), 1);
-    QTest::keyClick(box, Qt::Key_Escape);
-    return true;
-  });
+  BoxSeen one;
+  AnswerNextBox(Answer::Escape, &one);
   EXPECT_EQ(ui->AskUser("only OK", platform::AskOk), platform::AnswerOk);
-  EXPECT_EQ(title, "信息：");
+  EXPECT_EQ(one.buttons, 1);
+  EXPECT_EQ(one.title, "信息：");
 }
 
 TEST_F(QtWindowTest, AskUserFromAWorkerIsShownOnTheWindowThread) {
   ShowWindow();
-  WhenModal([&](QWidget* w) {
-    auto* box = qobject_cast<QMessageBox*>(w);
-    if (box == nullptr) return false;
-    EXPECT_EQ(box->thread(), qApp->thread());
-    QTest::keyClick(box, Qt::Key_Escape);
-    return true;
-  });
+  BoxSeen seen;
+  AnswerNextBox(Answer::Escape, &seen);
   std::atomic<int> answer{-1};
   std::thread worker([&] { answer = ui->AskUser("worker", platform::AskOkCancel, "t"); });
   const bool answered = WaitUntil([&] { return answer.load() != -1; }, 10000);
   worker.join();
   EXPECT_TRUE(answered);
   EXPECT_EQ(answer.load(), platform::AnswerCancel);
+  EXPECT_TRUE(seen.onAppThread);
 }
 
 TEST_F(QtWindowTest, BrowseForPathGivesAFileOrAFolderOrNothing) {
@@ -562,20 +545,24 @@ TEST_F(QtWindowTest, BrowseForPathGivesAFileOrAFolderOrNothing) {
   const QString folder = dir.filePath("folder");
 
   auto choose = [&](const QString& path, bool accept) {
-    WhenModal([path, accept](QWidget* w) {
+    WhenModal([info = QFileInfo(path), accept, moved = false](QWidget* w) mutable {
       auto* d = qobject_cast<QFileDialog*>(w);
       if (d == nullptr) return false;
-      EXPECT_EQ(d->windowTitle(), QString("请选择需要载入的配置文件"));
-      const QFileInfo info(path);
-      d->setDirectory(info.absolutePath());
-      // The folder's contents load in the background; pick once they are in.
-      QTimer::singleShot(200, d, [d, info, accept] {
-        // Typed into the dialog's name field, as a user would.
-        auto* name = d->findChild<QLineEdit*>("fileNameEdit");
-        ASSERT_NE(name, nullptr);
-        name->setText(info.fileName());
-        accept ? static_cast<QDialog*>(d)->accept() : d->reject();
-      });
+      if (!moved) {
+        EXPECT_EQ(d->windowTitle(), QString("请选择需要载入的配置文件"));
+        d->setDirectory(info.absolutePath());
+        moved = true;
+      }
+      // The folder's contents load in the background; pick once the entry
+      // is among the folder's rows in the dialog's model (called again from
+      // the timer until then).
+      auto* model = d->findChild<QFileSystemModel*>();
+      if (model == nullptr || !Listed(*model, info)) return false;
+      // Typed into the dialog's name field, as a user would.
+      auto* name = d->findChild<QLineEdit*>("fileNameEdit");
+      EXPECT_NE(name, nullptr);
+      if (name != nullptr) name->setText(info.fileName());
+      accept ? static_cast<QDialog*>(d)->accept() : d->reject();
       return true;
     });
   };
@@ -615,7 +602,7 @@ TEST_F(QtWindowTest, PopupMenuShowsTheItemsAndFiresTheChosenOne) {
     return true;
   });
   ui->PopupMenu(Control::菜单);
-  Pump(50);
+  RunPosted();
   EXPECT_EQ(rec.Count(Control::开启分流, Event::Chosen) + rec.Count(Control::关闭分流, Event::Chosen) +
                 rec.Count(Control::删除记录, Event::Chosen),
             1);
