@@ -16,31 +16,39 @@ bool FakeUi::Fire(Control c, Event e, const std::string& argument) {
   return sink_(c, e, argument);
 }
 
-std::string FakeUi::ReadControlText(Control c) { return texts[c]; }
+std::string FakeUi::ReadControlText(Control c) {
+  std::lock_guard<std::recursive_mutex> hold(lock); return texts[c]; }
 
-void FakeUi::WriteControlText(Control c, const std::string& text) { texts[c] = text; }
+void FakeUi::WriteControlText(Control c, const std::string& text) {
+  std::lock_guard<std::recursive_mutex> hold(lock); texts[c] = text; }
 
-void FakeUi::SetVisible(Control c, bool v) { visible[c] = v; }
+void FakeUi::SetVisible(Control c, bool v) {
+  std::lock_guard<std::recursive_mutex> hold(lock); visible[c] = v; }
 
-bool FakeUi::IsVisible(Control c) { return visible[c]; }
+bool FakeUi::IsVisible(Control c) {
+  std::lock_guard<std::recursive_mutex> hold(lock); return visible[c]; }
 
 int FakeUi::ComboAddItem(Control c, const std::string& text, int) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   auto& items = comboItems[c];
   items.push_back(text);
   return static_cast<int>(items.size()) - 1;
 }
 
 void FakeUi::ListClear(Control) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   rows.clear();
   selectedRow = -1;
 }
 
 int FakeUi::ListAppendRow(Control) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   rows.emplace_back(columns_);
   return static_cast<int>(rows.size()) - 1;
 }
 
 void FakeUi::ListSetCell(Control, int row, int column, const std::string& text) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   if (row < 0 || row >= static_cast<int>(rows.size()) || column < 0 ||
       column >= static_cast<int>(columns_)) {
     return;
@@ -49,6 +57,7 @@ void FakeUi::ListSetCell(Control, int row, int column, const std::string& text) 
 }
 
 std::string FakeUi::ListGetCell(Control, int row, int column) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   if (row < 0 || row >= static_cast<int>(rows.size()) || column < 0 ||
       column >= static_cast<int>(columns_)) {
     return {};
@@ -56,17 +65,21 @@ std::string FakeUi::ListGetCell(Control, int row, int column) {
   return rows[row][column];
 }
 
-int FakeUi::ListSelectedRow(Control) { return selectedRow < static_cast<int>(rows.size()) ? selectedRow : -1; }
+int FakeUi::ListSelectedRow(Control) {
+  std::lock_guard<std::recursive_mutex> hold(lock); return selectedRow < static_cast<int>(rows.size()) ? selectedRow : -1; }
 
-int FakeUi::ListRowCount(Control) { return static_cast<int>(rows.size()); }
+int FakeUi::ListRowCount(Control) {
+  std::lock_guard<std::recursive_mutex> hold(lock); return static_cast<int>(rows.size()); }
 
 void FakeUi::ListReplaceRows(Control, std::vector<Row> newRows) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   rows = std::move(newRows);
   for (auto& r : rows) r.resize(columns_);
   selectedRow = -1;
 }
 
 void FakeUi::ListAppendFilledRow(Control, Row cells, int numberColumn) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   cells.resize(columns_);
   rows.push_back(std::move(cells));
   if (numberColumn >= 0 && numberColumn < static_cast<int>(columns_)) {
@@ -74,7 +87,10 @@ void FakeUi::ListAppendFilledRow(Control, Row cells, int numberColumn) {
   }
 }
 
+bool FakeUi::WindowExists() { return windowExists; }
+
 int FakeUi::AskUser(const std::string& text, int style, const std::string& caption) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   boxes.push_back({text, style, caption});
   if (answers.empty()) {
     ADD_FAILURE() << "unexpected message box: [" << caption << "] " << text;
@@ -86,6 +102,7 @@ int FakeUi::AskUser(const std::string& text, int style, const std::string& capti
 }
 
 std::string FakeUi::BrowseForPath(const std::string&, bool) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   if (browseAnswers.empty()) {
     ADD_FAILURE() << "unexpected browse dialog";
     return {};
@@ -95,23 +112,30 @@ std::string FakeUi::BrowseForPath(const std::string&, bool) {
   return a;
 }
 
-void FakeUi::PopupMenu(Control menu) { poppedMenus.push_back(menu); }
+void FakeUi::PopupMenu(Control menu) {
+  std::lock_guard<std::recursive_mutex> hold(lock); poppedMenus.push_back(menu); }
 
-void FakeUi::OpenUrl(const std::string& url) { openedUrls.push_back(url); }
+void FakeUi::OpenUrl(const std::string& url) {
+  std::lock_guard<std::recursive_mutex> hold(lock); openedUrls.push_back(url); }
 
 void FakeUi::Delay(int ms) {
   if (ms <= 0) return;
-  delayedMs += ms;
+  {
+    std::lock_guard<std::recursive_mutex> hold(lock);
+    delayedMs += ms;
+  }
   if (onDelay) onDelay(ms);
 }
 
 void FakeUi::EndProgram(int code) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   if (cleanup_) cleanup_();
   exitCode = code;
   windowExists = false;
 }
 
 bool FakeUi::RegisterDropTarget(Control, std::uintptr_t) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
   ++dropRegistrations;
   return dropRegistrations == 1;
 }

@@ -1,10 +1,14 @@
 // In-memory Ui for tests: control texts, visibility, combo items and list
 // rows held in maps; every message box recorded and answered from a script.
-// A message box that the script does not answer fails the test.
+// A message box that the script does not answer fails the test. Every call
+// holds one lock, so workers on threads of their own may use it; a test
+// reads the records once those have ended (or under `lock`).
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,7 +34,7 @@ class FakeUi : public Ui {
   std::vector<std::string> openedUrls;
   std::vector<Control> poppedMenus;
   int exitCode = -1;  // set by EndProgram
-  bool windowExists = true;
+  std::atomic<bool> windowExists{true};
   int delayedMs = 0;
   std::function<void(int ms)> onDelay;  // lets a test change state while Delay runs
   int dropRegistrations = 0;
@@ -65,11 +69,13 @@ class FakeUi : public Ui {
   void PopupMenu(Control menu) override;
   void OpenUrl(const std::string& url) override;
   void Delay(int ms) override;
-  bool WindowExists() override { return windowExists; }
+  bool WindowExists() override;
   void EndProgram(int code) override;
-  std::uintptr_t GetWindowHandle() override { return windowExists ? 1 : 0; }
+  std::uintptr_t GetWindowHandle() override { return WindowExists() ? 1 : 0; }
   bool RegisterDropTarget(Control dropTarget, std::uintptr_t window) override;
   void Post(std::function<void()> fn) override { fn(); }
+
+  std::recursive_mutex lock;
 
  private:
   const WindowSpec& spec_;

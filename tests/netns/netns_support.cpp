@@ -2,13 +2,23 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
 
 namespace quillon::netns {
 
@@ -149,6 +159,121 @@ void RestoreBaseline() {
   IpOk({"route", "add", "default", "via", "203.0.113.1", "metric", "10"});
   IpOk({"route", "add", "default", "via", "198.51.100.1", "metric", "20"});
   IpOk({"route", "add", "default", "via", "192.0.2.1", "metric", "30"});
+}
+
+// ---- background programs ----
+
+namespace {
+
+std::string MakeTempDirectory() {
+  char pattern[] = "/tmp/quillon-netns-XXXXXX";
+  return mkdtemp(pattern) != nullptr ? std::string(pattern) : std::string();
+}
+
+std::string ReadFileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+// Waits (polling) until `done` holds, at most `seconds`.
+bool WaitFor(const std::function<bool()>& done, int seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return done();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+}  // namespace
+
+Background::Background(const std::vector<std::string>& argv, const std::string& outputPath) {
+  const pid_t pid = fork();
+  if (pid < 0) return;
+  if (pid == 0) {
+    const int out = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out >= 0) {
+      dup2(out, 1);
+      dup2(out, 2);
+    }
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  pid_ = pid;
+}
+
+Background::~Background() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+TestDns::TestDns(const std::map<std::string, std::vector<std::string>>& records) : directory_(MakeTempDirectory()) {
+  if (directory_.empty() || records.empty()) return;
+  const std::string hosts = directory_ + "/hosts";
+  {
+    std::ofstream out(hosts);
+    for (const auto& [name, addresses] : records) {
+      for (const auto& a : addresses) out << a << ' ' << name << '\n';
+    }
+  }
+  server_ = std::make_unique<Background>(
+      std::vector<std::string>{"dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null", "--pid-file=",
+                               "--user=root", "--listen-address=127.0.0.1", "--bind-interfaces", "--no-resolv",
+                               "--no-hosts", "--addn-hosts=" + hosts, "--cache-size=0", "--log-facility=-"},
+      directory_ + "/dnsmasq.log");
+  const std::string first = records.begin()->first;
+  ready_ = server_->Started() && WaitFor([&] {
+             addrinfo hints{};
+             hints.ai_family = AF_INET;
+             addrinfo* found = nullptr;
+             const bool ok = getaddrinfo(first.c_str(), nullptr, &hints, &found) == 0;
+             if (found) freeaddrinfo(found);
+             return ok;
+           }, 10);
+}
+
+RouteMonitor::RouteMonitor() : directory_(MakeTempDirectory()) {
+  monitor_ = std::make_unique<Background>(std::vector<std::string>{"ip", "-4", "monitor", "route"},
+                                          directory_ + "/monitor.log");
+}
+
+RouteMonitor::~RouteMonitor() {
+  monitor_.reset();
+  if (!directory_.empty()) std::filesystem::remove_all(directory_);
+}
+
+bool RouteMonitor::Mark() {
+  static const char* kMark = "198.18.255.0/24";
+  if (!monitor_->Started()) return false;
+  const std::string log = directory_ + "/monitor.log";
+  // Repeated until the monitor shows it: the first one may come before the
+  // monitor listens.
+  std::size_t marks = 0;
+  const bool shown = WaitFor([&] {
+    Ip({"route", "add", kMark, "dev", "lo"}, true);
+    Ip({"route", "del", kMark, "dev", "lo"}, true);
+    const std::string text = ReadFileText(log);
+    marks = 0;
+    for (std::size_t at = text.find(kMark, seen_); at != std::string::npos; at = text.find(kMark, at + 1)) ++marks;
+    return marks >= 2;
+  }, 10);
+  if (!shown) return false;
+  const std::string text = ReadFileText(log);
+  since_.clear();
+  std::istringstream lines(text.substr(seen_));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(kMark) == std::string::npos && !line.empty()) since_.push_back(line);
+  }
+  seen_ = text.size();
+  return true;
 }
 
 // ---- JSON ----

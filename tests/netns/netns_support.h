@@ -70,6 +70,53 @@ std::vector<std::string> RouteTexts(const std::string& table = "main");
 // the main table.
 void RestoreBaseline();
 
+// A program started in the background (no shell) with its standard output
+// and error going to `outputPath`; stopped with SIGTERM and reaped when the
+// object goes.
+class Background {
+ public:
+  Background(const std::vector<std::string>& argv, const std::string& outputPath);
+  ~Background();
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+  bool Started() const { return pid_ > 0; }
+
+ private:
+  int pid_ = -1;
+};
+
+// dnsmasq on the namespace's loopback, answering exactly `records` (name ->
+// its IPv4 addresses) and refusing every other name. The constructor waits
+// until the first name resolves (at most 10 s); Ready() tells whether it did.
+class TestDns {
+ public:
+  explicit TestDns(const std::map<std::string, std::vector<std::string>>& records);
+  bool Ready() const { return ready_; }
+
+ private:
+  std::string directory_;
+  std::unique_ptr<Background> server_;
+  bool ready_ = false;
+};
+
+// `ip monitor route` running for the life of the object. Mark() makes a
+// change of its own (a route to 198.18.255.0/24 added and deleted) and
+// waits until the monitor has printed it; Since() gives what the monitor
+// printed between the last two marks, the marks' own lines left out.
+class RouteMonitor {
+ public:
+  RouteMonitor();
+  ~RouteMonitor();
+  bool Mark();
+  std::vector<std::string> Since() const { return since_; }
+
+ private:
+  std::string directory_;
+  std::unique_ptr<Background> monitor_;
+  std::size_t seen_ = 0;
+  std::vector<std::string> since_;
+};
+
 // ---- a small JSON reader, enough for `ip -j` ----
 
 struct Json {
