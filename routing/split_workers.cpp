@@ -22,13 +22,17 @@ SplitWorkers::SplitWorkers(platform::System& sys, platform::Ui& ui, SplitRouter&
 SplitWorkers::~SplitWorkers() {
   Stop();
   std::unique_lock<std::mutex> hold(state_->lock);
+  state_->alive = false;
   state_->wake.wait(hold, [this] { return state_->active == 0; });
 }
 
 bool SplitWorkers::Start(std::function<void()> body) {
   return sys_.StartWorker([state = state_, body = std::move(body)] {
     {
+      // A worker that comes to run only after the object has gone does
+      // nothing: what its body would touch is gone.
       std::lock_guard<std::mutex> hold(state->lock);
+      if (!state->alive) return;
       ++state->active;
     }
     body();

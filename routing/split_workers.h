@@ -71,6 +71,7 @@ class SplitWorkers {
     std::mutex lock;
     std::condition_variable wake;  // the pause, and the end of a worker
     int active = 0;                // workers running now
+    bool alive = true;             // false once the object is being destroyed
   };
   // Starts `body` as a worker counted in `active`.
   bool Start(std::function<void()> body);
