@@ -31,19 +31,10 @@
 #include <objbase.h>
 #include <ole2.h>
 
-#ifndef QUILLON_FAKE_ROUTE_DIR
-#error "QUILLON_FAKE_ROUTE_DIR must name the directory of the fake route.exe"
-#endif
+#include "fake_tools.h"
 
 namespace quillon::platform {
 namespace {
-
-// A Unix path as Wine shows it: on drive Z:, the root of the file system.
-std::string WinePath(const std::string& unixPath) {
-  std::string path = "Z:" + unixPath;
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return path;
-}
 
 // Runs a command line and waits; its exit code, or -1 when it did not start.
 long RunAndWait(const std::string& commandLine) {
@@ -320,53 +311,18 @@ TEST(WineConnectionName, ReadsTheNameOfTheAdapterFromItsConnectionKey) {
   EXPECT_EQ(missing, "");
 }
 
-// Runs the default-route requests with the fake route.exe first on PATH and
-// gives back the command lines it recorded, one per run.
+// Runs the default-route requests with the fake route.exe first on PATH.
 class WineDefaultRoutes : public ::testing::Test {
  protected:
   void SetUp() override {
     char temp[MAX_PATH];
     ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
-    log_ = std::string(temp) + "quillon-fake-route-" + std::to_string(GetCurrentProcessId()) + ".log";
-    DeleteFileA(log_.c_str());
-    ASSERT_TRUE(SetEnvironmentVariableA("QUILLON_FAKE_ROUTE_LOG", log_.c_str()));
+    ASSERT_TRUE(tools_.Install(temp));
+  }
+  std::vector<std::string> Recorded() const { return tools_.Recorded(); }
 
-    // cmd looks in its current directory first, then along PATH; both are
-    // inherited from this process. The fake's directory goes first on PATH
-    // and the current directory is one without a route.exe.
-    char path[32768];
-    const DWORD length = GetEnvironmentVariableA("PATH", path, sizeof path);
-    oldPath_ = length > 0 && length < sizeof path ? std::string(path, length) : std::string();
-    const std::string fakeDir = WinePath(QUILLON_FAKE_ROUTE_DIR);
-    ASSERT_NE(GetFileAttributesA((fakeDir + "\\route.exe").c_str()), INVALID_FILE_ATTRIBUTES)
-        << fakeDir;
-    ASSERT_TRUE(SetEnvironmentVariableA("PATH", (fakeDir + ";" + oldPath_).c_str()));
-    char current[MAX_PATH];
-    GetCurrentDirectoryA(sizeof current, current);
-    oldCurrent_ = current;
-    ASSERT_TRUE(SetCurrentDirectoryA(temp));
-  }
-  void TearDown() override {
-    SetEnvironmentVariableA("PATH", oldPath_.c_str());
-    SetEnvironmentVariableA("QUILLON_FAKE_ROUTE_LOG", nullptr);
-    SetCurrentDirectoryA(oldCurrent_.c_str());
-    DeleteFileA(log_.c_str());
-  }
-  std::vector<std::string> Recorded() {
-    std::vector<std::string> lines;
-    const HANDLE file = CreateFileA(log_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return lines;
-    std::string bytes;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
-    CloseHandle(file);
-    return TextSplit(bytes, "\r\n");
-  }
-
+  wine::FakeToolTrace tools_;
   Win32System system_;
-  std::string log_, oldPath_, oldCurrent_;
 };
 
 // cmd /C hands the program the rest of its command text as written: the
