@@ -31,19 +31,10 @@
 #include <objbase.h>
 #include <ole2.h>
 
-#ifndef QUILLON_FAKE_ROUTE_DIR
-#error "QUILLON_FAKE_ROUTE_DIR must name the directory of the fake route.exe"
-#endif
+#include "fake_tools.h"
 
 namespace quillon::platform {
 namespace {
-
-// A Unix path as Wine shows it: on drive Z:, the root of the file system.
-std::string WinePath(const std::string& unixPath) {
-  std::string path = "Z:" + unixPath;
-  std::replace(path.begin(), path.end(), '/', '\\');
-  return path;
-}
 
 // Runs a command line and waits; its exit code, or -1 when it did not start.
 long RunAndWait(const std::string& commandLine) {
@@ -320,53 +311,18 @@ TEST(WineConnectionName, ReadsTheNameOfTheAdapterFromItsConnectionKey) {
   EXPECT_EQ(missing, "");
 }
 
-// Runs the default-route requests with the fake route.exe first on PATH and
-// gives back the command lines it recorded, one per run.
+// Runs the default-route requests with the fake route.exe first on PATH.
 class WineDefaultRoutes : public ::testing::Test {
  protected:
   void SetUp() override {
     char temp[MAX_PATH];
     ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
-    log_ = std::string(temp) + "quillon-fake-route-" + std::to_string(GetCurrentProcessId()) + ".log";
-    DeleteFileA(log_.c_str());
-    ASSERT_TRUE(SetEnvironmentVariableA("QUILLON_FAKE_ROUTE_LOG", log_.c_str()));
+    ASSERT_TRUE(tools_.Install(temp));
+  }
+  std::vector<std::string> Recorded() const { return tools_.Recorded(); }
 
-    // cmd looks in its current directory first, then along PATH; both are
-    // inherited from this process. The fake's directory goes first on PATH
-    // and the current directory is one without a route.exe.
-    char path[32768];
-    const DWORD length = GetEnvironmentVariableA("PATH", path, sizeof path);
-    oldPath_ = length > 0 && length < sizeof path ? std::string(path, length) : std::string();
-    const std::string fakeDir = WinePath(QUILLON_FAKE_ROUTE_DIR);
-    ASSERT_NE(GetFileAttributesA((fakeDir + "\\route.exe").c_str()), INVALID_FILE_ATTRIBUTES)
-        << fakeDir;
-    ASSERT_TRUE(SetEnvironmentVariableA("PATH", (fakeDir + ";" + oldPath_).c_str()));
-    char current[MAX_PATH];
-    GetCurrentDirectoryA(sizeof current, current);
-    oldCurrent_ = current;
-    ASSERT_TRUE(SetCurrentDirectoryA(temp));
-  }
-  void TearDown() override {
-    SetEnvironmentVariableA("PATH", oldPath_.c_str());
-    SetEnvironmentVariableA("QUILLON_FAKE_ROUTE_LOG", nullptr);
-    SetCurrentDirectoryA(oldCurrent_.c_str());
-    DeleteFileA(log_.c_str());
-  }
-  std::vector<std::string> Recorded() {
-    std::vector<std::string> lines;
-    const HANDLE file = CreateFileA(log_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return lines;
-    std::string bytes;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
-    CloseHandle(file);
-    return TextSplit(bytes, "\r\n");
-  }
-
+  wine::FakeToolTrace tools_;
   Win32System system_;
-  std::string log_, oldPath_, oldCurrent_;
 };
 
 // cmd /C hands the program the rest of its command text as written: the
@@ -376,36 +332,34 @@ class WineDefaultRoutes : public ::testing::Test {
 TEST_F(WineDefaultRoutes, CommandsReachRouteExactlyAndInOrder) {
   EXPECT_TRUE(system_.DeleteDefaultRoutes());
   EXPECT_TRUE(system_.AddDefaultRoute("192.0.2.1", "100"));
-  EXPECT_TRUE(system_.AddDefaultRoute("198.51.100.1", "120abc"));
+  EXPECT_TRUE(system_.AddDefaultRoute("198.51.100.1", "9999"));
   EXPECT_TRUE(system_.AddDefaultRoute("203.0.113.1", "1"));
 
   const std::vector<std::string> expected = {
       "route delete 0.0.0.0",
       "route add  0.0.0.0 mask 0.0.0.0 192.0.2.1 metric 100",
-      "route add  0.0.0.0 mask 0.0.0.0 198.51.100.1 metric 120abc",
+      "route add  0.0.0.0 mask 0.0.0.0 198.51.100.1 metric 9999",
       "route add  0.0.0.0 mask 0.0.0.0 203.0.113.1 metric 1",
   };
   EXPECT_EQ(Recorded(), expected);
 }
 
-// A gateway or metric that holds anything but letters, digits, '.' and ':'
-// never reaches cmd: not a command separator, a redirection, a blank (an
-// extra argument for route), an option or a quote; nor an empty part.
+// Only an IPv4 unicast gateway and a metric of one to four digits reach cmd:
+// never a command separator, a redirection, a blank (an extra argument for
+// route), an option or a quote; nor an empty part, letters after the digits
+// of a metric, or a gateway that is no IPv4 address.
 TEST_F(WineDefaultRoutes, AnUnsafeGatewayOrMetricRunsNothing) {
   const std::vector<std::pair<std::string, std::string>> refused = {
       {"192.0.2.1&echo", "1"},   {"192.0.2.1", "1|more"},     {"192.0.2.1 -p", "1"},
       {"192.0.2.1", "1>x.txt"},  {"\"192.0.2.1\"", "1"},       {"192.0.2.1", "%PATH%"},
       {"", "1"},                 {"192.0.2.1", ""},            {"-f", "1"},
       {"192.0.2.1", "1^"},       {"192.0.2.1\n", "1"},         {"192.0.2.1", "一"},
+      {"192.0.2.1", "120abc"},   {"fe80::1", "150"},           {"192.0.2.1", "10000"},
   };
   for (const auto& [gateway, metric] : refused) {
     EXPECT_FALSE(system_.AddDefaultRoute(gateway, metric)) << gateway << " / " << metric;
   }
   EXPECT_EQ(Recorded(), std::vector<std::string>{});
-
-  // Digits, letters, dots and colons pass (a non-IPv4 gateway from discovery).
-  EXPECT_TRUE(system_.AddDefaultRoute("fe80::1", "150"));
-  EXPECT_EQ(Recorded(), std::vector<std::string>{"route add  0.0.0.0 mask 0.0.0.0 fe80::1 metric 150"});
 }
 
 }  // namespace

@@ -1,0 +1,169 @@
+// Split routing end to end on Windows, under Wine: the real router and add
+// worker with the Win32 backend, a home directory of their own, and the fake
+// nslookup.exe and route.exe (fake_tools.h) that record, in one trace, every
+// command line that cmd hands them.
+#include <string>
+#include <vector>
+
+#include "platform/fake/fake_ui.h"
+#include "platform/fake/test_window.h"
+#include "platform/win32/win32_system.h"
+#include "routing/config_paths.h"
+#include "routing/split_routes.h"
+#include "routing/split_store.h"
+#include "routing/split_workers.h"
+
+#include "fake_tools.h"
+// <windows.h> maps CreateDirectory to CreateDirectoryA; here it is the
+// member of System.
+#undef CreateDirectory
+
+namespace quillon::routing {
+namespace {
+
+using platform::Control;
+
+// Deletes the files of a directory, then the directory itself.
+void RemoveDirectoryWithFiles(const std::string& dir) {
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA((dir + "\\" + found.cFileName).c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(dir.c_str());
+}
+
+class WineSplitRouting : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TearDown();  // what a run that died may have left in the prefix
+    ASSERT_TRUE(CreateDirectoryA(home_.c_str(), nullptr)) << home_;
+    ASSERT_TRUE(system_.CreateDirectory(ConfigDirectory(system_)));
+    // Commands run in the home directory, so that a file a command line
+    // smuggled into cmd would make lands where the tests look for it.
+    ASSERT_TRUE(tools_.Install(home_));
+  }
+  void TearDown() override {
+    tools_.Restore();  // the home directory is no longer the current one
+    RemoveDirectoryWithFiles(ConfigDirectory(system_));
+    RemoveDirectoryWithFiles(home_);
+  }
+
+  void Store(const std::string& destination, const std::string& line, const std::string& status) {
+    ASSERT_TRUE(WriteSplitEntry(system_, SplitStore(system_), {destination, line, status, ""}));
+  }
+  // Where a file named `name` would appear if a command made it.
+  bool MadeAnywhere(const std::string& name) {
+    return system_.FileExists(home_ + "\\" + name) || system_.FileExists(ConfigFile(system_, name));
+  }
+
+  static std::string TempHome() {
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    return std::string(temp) + "quillon-split-" + std::to_string(GetCurrentProcessId());
+  }
+
+  const std::string home_ = TempHome();
+  platform::Win32System system_{home_};
+  platform::FakeUi ui_{platform::TestWindowSpec()};
+  SplitRouter router_{system_, ui_};
+  platform::wine::FakeToolTrace tools_;
+};
+
+// The trace of one destination: its lookup, then per answer address the
+// delete of the address's network and, with a line, the add through it.
+std::vector<std::string> Trace(const std::string& destination, const std::vector<std::string>& networks,
+                               const std::string& line) {
+  std::vector<std::string> lines = {"nslookup " + destination + " "};
+  for (const std::string& network : networks) {
+    lines.push_back("route delete " + network);
+    if (!line.empty()) lines.push_back("route add " + network + " mask 255.255.255.0 " + line);
+  }
+  return lines;
+}
+
+std::vector<std::string> Joined(const std::vector<std::vector<std::string>>& parts) {
+  std::vector<std::string> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+// Entries in store order, each looked up once and routed by its answer: the
+// shared network twice, never the DNS server's address; a disabled entry and
+// one without a line only lose their routes; a name that does not resolve is
+// only looked up; an address without a reverse name and an answer in the
+// English tool's format are routed too.
+TEST_F(WineSplitRouting, EveryEntryIsLookedUpAndRoutedInStoreOrder) {
+  Store("multi.example.test", "192.0.2.1", "1");
+  Store("nosuch.example.test", "192.0.2.1", "1");
+  Store("off.example.test", "192.0.2.1", "-1");
+  Store("198.18.3.9", "198.51.100.1", "1");
+  Store("noline.example.test", "", "1");
+  Store("english.example.test", "203.0.113.1", "1");
+
+  router_.RouteAllEntries();
+
+  EXPECT_EQ(tools_.Recorded(),
+            Joined({Trace("multi.example.test", {"198.18.1.0", "198.18.1.0", "198.18.2.0"}, "192.0.2.1"),
+                    Trace("nosuch.example.test", {}, ""),
+                    Trace("off.example.test", {"198.18.7.0"}, ""),
+                    Trace("198.18.3.9", {"198.18.3.0"}, "198.51.100.1"),
+                    Trace("noline.example.test", {"198.18.8.0"}, ""),
+                    Trace("english.example.test", {"198.18.5.0"}, "203.0.113.1")}));
+  // The resolve log stays, with the last lookup's output.
+  EXPECT_NE(platform::ToText(system_.FileRead(ConfigFile(system_, "log.txt"))).find("english.example.test"),
+            std::string::npos);
+}
+
+// A stored destination or line that would add a command of its own to cmd's
+// command line never gets there: the destination is not looked up at all,
+// the line never reaches route, and neither makes its file.
+TEST_F(WineSplitRouting, AHostileDestinationOrLineReachesNoCommand) {
+  // The commands' current directory is where the checks below look.
+  ASSERT_TRUE(system_.RunCommand("cmd /C echo x>probe", true, 1));
+  ASSERT_TRUE(MadeAnywhere("probe"));
+
+  ASSERT_TRUE(WritePrivateProfileStringA("a.test&echo x>pwned", "xl", "192.0.2.1", SplitStore(system_).c_str()));
+  ASSERT_TRUE(WritePrivateProfileStringA("a.test&echo x>pwned", "zt", "1", SplitStore(system_).c_str()));
+  Store("single.example.test", "192.0.2.1&echo y>pwned2", "1");
+  ASSERT_EQ(ReadSplitStore(system_, SplitStore(system_)).size(), 2u);
+
+  router_.RouteAllEntries();
+
+  EXPECT_EQ(tools_.Recorded(), Trace("single.example.test", {"198.18.4.0"}, ""));
+  EXPECT_FALSE(MadeAnywhere("pwned"));
+  EXPECT_FALSE(MadeAnywhere("pwned2"));
+}
+
+// The add worker on this thread: a name that resolves is stored enabled
+// with its line and note and gets a row; one that does not changes nothing.
+// Either way only the lookup runs, and the resolve log is gone afterwards.
+TEST_F(WineSplitRouting, TheAddWorkerStoresWhatResolvesAndDeletesTheResolveLog) {
+  SplitWorkers workers(system_, ui_, router_);
+  const std::string log = ConfigFile(system_, "log.txt");
+  ui_.texts[Control::组合框1] = "192.0.2.1";
+  ui_.texts[Control::编辑框1] = "备注一";
+
+  ui_.texts[Control::编辑框2] = "multi.example.test";
+  workers.AddEntry();
+  EXPECT_FALSE(system_.FileExists(log));
+  const SplitEntry added{"multi.example.test", "192.0.2.1", "1", "备注一"};
+  EXPECT_EQ(ReadSplitStore(system_, SplitStore(system_)), std::vector<SplitEntry>{added});
+  ASSERT_EQ(ui_.rows.size(), 1u);
+  EXPECT_EQ(ui_.rows[0], SplitRow("1", added, ui_.rows[0][kConnectionColumn]));
+
+  ui_.texts[Control::编辑框2] = "nosuch.example.test";
+  workers.AddEntry();
+  EXPECT_FALSE(system_.FileExists(log));
+  EXPECT_EQ(ReadSplitStore(system_, SplitStore(system_)), std::vector<SplitEntry>{added});
+  EXPECT_EQ(ui_.rows.size(), 1u);
+
+  EXPECT_EQ(tools_.Recorded(), Joined({Trace("multi.example.test", {}, ""), Trace("nosuch.example.test", {}, "")}));
+  EXPECT_TRUE(ui_.boxes.empty());
+}
+
+}  // namespace
+}  // namespace quillon::routing
