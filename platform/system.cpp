@@ -38,6 +38,20 @@ bool System::IniWrite(const std::string& file, const std::string& section,
   return WriteProfileEntry(file, section, key, value);
 }
 
+bool System::IniWriteMany(const std::string& file, const std::vector<IniValue>& values) {
+  if (file.empty()) return false;
+  for (const IniValue& v : values) {
+    if (HasLineBreakOrNul(v.section) || HasLineBreakOrNul(v.key) || HasLineBreakOrNul(v.value)) return false;
+  }
+  return values.empty() || WriteProfileValues(file, values);
+}
+
+bool System::WriteProfileValues(const std::string& file, const std::vector<IniValue>& values) {
+  bool all = true;
+  for (const IniValue& v : values) all = WriteProfileEntry(file, v.section, v.key, v.value) && all;
+  return all;
+}
+
 ByteArray System::HttpGetText(const std::string& url) {
   const std::string target = url.substr(0, url.find('#'));
   if (target.empty()) return {};

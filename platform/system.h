@@ -50,6 +50,18 @@ class System {
   // the text short.
   bool IniWrite(const std::string& file, const std::string& section,
                 const std::optional<std::string>& key, const std::optional<std::string>& value);
+  // One value written by IniWriteMany.
+  struct IniValue {
+    std::string section;
+    std::string key;
+    std::string value;
+  };
+  // Writes the values into `file`, in order, as one change: the file then
+  // holds what the IniWrite calls one after the other would leave, and a
+  // crash leaves it with all of them or none (Windows: one private-profile
+  // write each, as always). A line break or NUL in any text refuses the
+  // whole batch (false, file untouched). True when every value was written.
+  bool IniWriteMany(const std::string& file, const std::vector<IniValue>& values);
   // Section names in file order (duplicates listed as often as they occur);
   // never cut short. A missing file gives an empty list.
   virtual std::vector<std::string> IniSections(const std::string& file) = 0;
@@ -142,6 +154,9 @@ class System {
   // IniRead once its arguments have passed the blank rule.
   virtual std::string ReadProfileString(const std::string& file, const std::string& section,
                                         const std::string& key, const std::string& fallback) = 0;
+  // IniWriteMany once every text has passed the line-break rule. By default
+  // one WriteProfileEntry per value.
+  virtual bool WriteProfileValues(const std::string& file, const std::vector<IniValue>& values);
   // HttpGetText once the fragment is cut off; `url` is never empty.
   virtual ByteArray FetchHttp(const std::string& url) = 0;
   // IniWrite once its arguments have passed the line-break rule.

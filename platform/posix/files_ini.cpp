@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,7 @@
 
 #include "platform/posix/ini_engine.h"
 #include "platform/posix/posix_system.h"
+#include "platform/posix/text_encoding.h"
 
 namespace quillon::platform {
 
@@ -96,10 +98,17 @@ struct CachedFile {
 
 constexpr std::size_t kCachedFiles = 4;
 
-// Every INI operation of the process runs under this lock, as the Windows
-// functions are serialised: a write is read-modify-replace, and two of them
-// at once would lose one change.
+// The parsed-file cache and every file read run under this lock; it is
+// never held while a file is written to the disk, so a read (on the window
+// thread, say) never waits for another thread's flush.
 std::mutex& IniLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+// Writes are read-modify-replace: they run one at a time, under this lock,
+// or two at once would lose one change.
+std::mutex& WriterLock() {
   static std::mutex lock;
   return lock;
 }
@@ -141,7 +150,7 @@ Load LoadDocument(const std::string& path, std::shared_ptr<const ini::Document>&
   const bool read = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadAll(fd, content);
   ::close(fd);
   if (!read) return Load::Failed;
-  auto parsed = std::make_shared<const ini::Document>(std::move(content));
+  auto parsed = std::make_shared<const ini::Document>(ToUtf8(std::move(content)));
   Remember(path, Stamp::Of(info), parsed);
   document = std::move(parsed);
   return Load::Loaded;
@@ -260,33 +269,61 @@ std::string PosixSystem::ReadProfileString(const std::string& file, const std::s
   return result;
 }
 
-bool PosixSystem::WriteProfileEntry(const std::string& file, const std::string& section,
-                           const std::optional<std::string>& key, const std::optional<std::string>& value) {
-  std::lock_guard<std::mutex> hold(IniLock());
+namespace {
+
+// The read-modify-replace of one file: `edit` changes the document and says
+// whether anything changed. The file is written only when something did.
+bool EditFile(const std::string& file, bool createsFile, const std::function<bool(ini::Document&)>& edit) {
+  std::lock_guard<std::mutex> writing(WriterLock());
   const std::string target = WriteTarget(file);
   std::shared_ptr<const ini::Document> loaded;
-  switch (LoadDocument(target, loaded)) {
+  Load load;
+  {
+    std::lock_guard<std::mutex> hold(IniLock());
+    load = LoadDocument(target, loaded);
+  }
+  switch (load) {
     case Load::Failed:
       return false;
     case Load::Missing:
       // Deleting from a missing file succeeds and creates nothing; a value
       // creates the file, but never its directory.
       if (!IsDirectory(DirectoryOf(target))) return false;
-      if (!key || !value) return true;
+      if (!createsFile) return true;
       loaded = std::make_shared<const ini::Document>();
       break;
     case Load::Loaded:
       break;
   }
   auto edited = std::make_shared<ini::Document>(*loaded);
-  const bool changed = !key ? edited->DeleteSection(section)
-                       : !value ? edited->DeleteKey(section, *key)
-                                : edited->Set(section, *key, *value);
-  if (!changed) return true;
+  if (!edit(*edited)) return true;
   Stamp stamp;
   if (!ReplaceFile(target, edited->Content(), stamp)) return false;
+  std::lock_guard<std::mutex> hold(IniLock());
   Remember(target, stamp, std::move(edited));
   return true;
+}
+
+}  // namespace
+
+bool PosixSystem::WriteProfileEntry(const std::string& file, const std::string& section,
+                                    const std::optional<std::string>& key, const std::optional<std::string>& value) {
+  // Texts here are UTF-8; other bytes would make the file one that is read
+  // as another code page.
+  if (!IsValidUtf8(section) || !IsValidUtf8(key.value_or("")) || !IsValidUtf8(value.value_or(""))) return false;
+  return EditFile(file, key && value, [&](ini::Document& d) {
+    return !key ? d.DeleteSection(section) : !value ? d.DeleteKey(section, *key) : d.Set(section, *key, *value);
+  });
+}
+
+bool PosixSystem::WriteProfileValues(const std::string& file, const std::vector<IniValue>& values) {
+  std::vector<ini::Document::Assignment> assignments;
+  assignments.reserve(values.size());
+  for (const IniValue& v : values) {
+    if (!IsValidUtf8(v.section) || !IsValidUtf8(v.key) || !IsValidUtf8(v.value)) return false;
+    assignments.push_back({v.section, v.key, v.value});
+  }
+  return EditFile(file, true, [&](ini::Document& d) { return d.SetMany(assignments); });
 }
 
 std::vector<std::string> PosixSystem::IniSections(const std::string& file) {

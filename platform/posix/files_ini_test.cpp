@@ -142,6 +142,22 @@ TEST_F(PosixIniStore, UtfEightBytesPassThrough) {
   EXPECT_EQ(Get(file), "[\xE4\xB8\xAD\xE6\x96\x87]\nbz=\xE5\x80\xBC \xF0\x9F\x98\x80\n");
 }
 
+TEST_F(PosixIniStore, FilesFromWindowsAreReadAsUtf8AndLeftUntouched) {
+  // GBK (中文 / 备注 in code page 936), UTF-16LE with its mark, UTF-8 with its mark.
+  const std::string gbk = "[\xD6\xD0\xCE\xC4.test]\r\nbz=\xB1\xB8\xD7\xA2\r\n";
+  const std::string utf16 = std::string("\xFF\xFE[\0a\0]\0\r\0\n\0b\0z\0=\0\x07\x59\xe8\x6c", 22);
+  const std::string utf8 = "\xEF\xBB\xBF[a]\nbz=\xE5\xA4\x87\xE6\xB3\xA8\n";
+  for (const auto& [name, bytes] : {std::pair{"gbk.ini", gbk}, {"utf16.ini", utf16}, {"utf8.ini", utf8}}) {
+    const std::string file = dir_ + "/" + name;
+    Put(file, bytes);
+    const auto sections = system_.IniSections(file);
+    ASSERT_EQ(sections.size(), 1u) << name;
+    EXPECT_EQ(system_.IniRead(file, sections[0], "bz"), "\xE5\xA4\x87\xE6\xB3\xA8") << name;  // 备注
+    EXPECT_EQ(Get(file), bytes) << name << " was changed by reading it";
+  }
+  EXPECT_EQ(system_.IniSections(dir_ + "/gbk.ini"), std::vector<std::string>{"\xE4\xB8\xAD\xE6\x96\x87.test"});
+}
+
 TEST_F(PosixIniStore, ADirectoryIsNoStore) {
   EXPECT_FALSE(system_.IniWrite(dir_, "S", "k", "v"));
   EXPECT_TRUE(system_.IniSections(dir_).empty());

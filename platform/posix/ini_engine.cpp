@@ -1,5 +1,6 @@
 #include "platform/posix/ini_engine.h"
 
+#include <unordered_map>
 #include <utility>
 
 #include "platform/text.h"
@@ -188,6 +189,92 @@ bool Document::Set(std::string_view section, std::string_view key, std::string_v
   } else {
     Splice(lines_[after].next, lines_[after].next, newLine + lineBreak_);
   }
+  return true;
+}
+
+bool Document::SetMany(const std::vector<Assignment>& assignments) {
+  struct KeyEdit {
+    std::string name;   // as first spelled
+    std::string value;  // the last one given
+  };
+  struct SectionEdit {
+    std::string name;
+    const Section* existing;
+    std::vector<KeyEdit> keys;
+    std::unordered_map<std::string, std::size_t> byKey;
+  };
+  std::vector<SectionEdit> groups;
+  std::unordered_map<std::string, std::size_t> byName;
+  for (const Assignment& a : assignments) {
+    const std::string_view sectionName = Trim(a.section);
+    if (sectionName.empty()) {
+      // The nameless head is edited in place of its own: one Set at a time.
+      bool changed = false;
+      for (const Assignment& each : assignments) changed = Set(each.section, each.key, each.value) || changed;
+      return changed;
+    }
+    auto [g, isNew] = byName.emplace(FoldName(sectionName), groups.size());
+    if (isNew) groups.push_back(SectionEdit{std::string(sectionName), Find(sectionName), {}, {}});
+    SectionEdit& group = groups[g->second];
+    const std::string_view keyName = Trim(a.key);
+    auto [k, keyIsNew] = group.byKey.emplace(FoldName(keyName), group.keys.size());
+    if (keyIsNew) group.keys.push_back(KeyEdit{std::string(keyName), {}});
+    group.keys[k->second].value = std::string(Trim(a.value));
+  }
+
+  // What changes in the lines there are: replaced lines, and new lines after
+  // a section's last non-blank line (or its header).
+  std::unordered_map<std::size_t, std::string> replaced;
+  std::unordered_map<std::size_t, std::vector<std::string>> insertedAfter;
+  std::string appended;
+  for (const SectionEdit& group : groups) {
+    if (group.existing == nullptr) {
+      appended += "[" + group.name + "]" + lineBreak_;
+      for (const KeyEdit& k : group.keys) appended += k.name + "=" + k.value + lineBreak_;
+      continue;
+    }
+    const Section& section = *group.existing;
+    std::size_t after = section.header;
+    for (std::size_t i = section.last; i > section.first; --i) {
+      if (!Trim(LineText(i - 1)).empty()) {
+        after = i - 1;
+        break;
+      }
+    }
+    for (const KeyEdit& k : group.keys) {
+      const std::size_t line = FindKeyLine(section, k.name);
+      if (line == kNone) {
+        insertedAfter[after].push_back(k.name + "=" + k.value);
+      } else {
+        std::string text = std::string(ParseKey(LineText(line))->name) + "=" + k.value;
+        if (LineText(line) != text) replaced[line] = std::move(text);
+      }
+    }
+  }
+  if (replaced.empty() && insertedAfter.empty() && appended.empty()) return false;
+
+  std::string out = content_.substr(0, bodyStart_);
+  out.reserve(content_.size() + appended.size() + 64 * insertedAfter.size());
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    const Line& line = lines_[i];
+    const auto r = replaced.find(i);
+    if (r == replaced.end()) {
+      out.append(content_, line.begin, line.end - line.begin);
+    } else {
+      out += r->second;
+    }
+    out.append(content_, line.end, line.next - line.end);
+    const auto ins = insertedAfter.find(i);
+    if (ins == insertedAfter.end()) continue;
+    if (line.next == line.end) out += lineBreak_;  // the file's last line had no line break
+    for (const std::string& text : ins->second) out += text + lineBreak_;
+  }
+  if (!appended.empty()) {
+    if (out.size() > bodyStart_ && !HasLineBreak(out)) out += lineBreak_;
+    out += appended;
+  }
+  content_ = std::move(out);
+  Parse();
   return true;
 }
 

@@ -67,6 +67,15 @@ class Document {
   // spells it); a new key goes after the last non-blank line of the section;
   // a new section is appended at the end of the file.
   bool Set(std::string_view section, std::string_view key, std::string_view value);
+  // One Set in a batch.
+  struct Assignment {
+    std::string section;
+    std::string key;
+    std::string value;
+  };
+  // The same content as the Sets one after the other, made in one pass over
+  // the file however many there are (an import sets thousands at once).
+  bool SetMany(const std::vector<Assignment>& assignments);
   // Removes the line of the first key `key` of the first section `section`.
   bool DeleteKey(std::string_view section, std::string_view key);
   // Removes the first section `section`: its header and every line up to the

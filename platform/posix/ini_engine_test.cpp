@@ -123,3 +123,44 @@ TEST(IniEngine, ValuesAreTrimmedAndLoseOneMatchingPairOfQuotes) {
 
 }  // namespace
 }  // namespace quillon::platform::ini
+
+namespace quillon::platform::ini {
+namespace {
+
+// SetMany gives the content that the same Sets one by one give, over random
+// files (line breaks, blank lines, duplicate sections and keys, case, a file
+// without a final line break) and random batches.
+TEST(IniEngine, SetManyEqualsTheSetsOneByOne) {
+  unsigned seed = 12345;
+  const auto next = [&seed](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  const char* names[] = {"a", "A", "b", "c.test", "中文", " d "};
+  const char* keys[] = {"xl", "XL", "zt", "bz", "k"};
+  for (int round = 0; round < 400; ++round) {
+    std::string file;
+    const char* br = next(2) ? "\r\n" : "\n";
+    for (int l = 0, lines = static_cast<int>(next(12)); l < lines; ++l) {
+      switch (next(4)) {
+        case 0: file += std::string("[") + names[next(6)] + "]"; break;
+        case 1: file += std::string(keys[next(5)]) + "=" + std::to_string(next(9)); break;
+        case 2: file += ""; break;
+        default: file += "; note"; break;
+      }
+      if (l + 1 < lines || next(2)) file += br;
+    }
+    std::vector<Document::Assignment> batch;
+    for (int e = 0, edits = 1 + static_cast<int>(next(8)); e < edits; ++e) {
+      batch.push_back({names[next(6)], keys[next(5)], std::to_string(next(9))});
+    }
+    Document one(file), many(file);
+    bool changed = false;
+    for (const auto& a : batch) changed = one.Set(a.section, a.key, a.value) || changed;
+    EXPECT_EQ(many.SetMany(batch), changed) << file;
+    ASSERT_EQ(many.Content(), one.Content()) << "file:\n" << file;
+  }
+}
+
+}  // namespace
+}  // namespace quillon::platform::ini

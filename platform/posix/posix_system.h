@@ -47,6 +47,7 @@ class PosixSystem : public System {
   bool WriteProfileEntry(const std::string& file, const std::string& section,
                           const std::optional<std::string>& key,
                           const std::optional<std::string>& value) override;
+  bool WriteProfileValues(const std::string& file, const std::vector<IniValue>& values) override;
 
  private:
   std::string homeOverride_;
