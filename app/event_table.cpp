@@ -7,8 +7,6 @@ namespace quillon::app {
 using platform::Control;
 using platform::Event;
 
-// The import's routines are bound here once they are built; until then
-// those events do nothing.
 const std::vector<EventBinding>& EventTable() {
   static const std::vector<EventBinding> table = {
       {Control::主窗口, Event::Created, "RunStartup",
@@ -29,10 +27,14 @@ const std::vector<EventBinding>& EventTable() {
        [](Program& p, const std::string&) { p.OpenTutorialPage(); return true; }},
       {Control::按钮7, Event::Clicked, "ShowImportPanel",
        [](Program& p, const std::string&) { p.ShowImportPanel(); return true; }},
+      {Control::按钮8, Event::Clicked, "ConfirmImport",
+       [](Program& p, const std::string&) { p.ConfirmImport(); return true; }},
       {Control::按钮9, Event::Clicked, "HideImportPanel",
        [](Program& p, const std::string&) { p.HideImportPanel(); return true; }},
       {Control::组合框2, Event::ItemChosen, "ShowLineDetails",
        [](Program& p, const std::string&) { p.ShowLineDetails(); return true; }},
+      {Control::组合框3, Event::LeftButtonDown, "ChooseImportFile",
+       [](Program& p, const std::string&) { p.ChooseImportFile(); return true; }},
       {Control::超级列表框1, Event::LeftClick, "CopyRowToInputs",
        [](Program& p, const std::string&) { p.CopyRowToInputs(); return true; }},
       {Control::超级列表框1, Event::RightClick, "ShowRowMenu",

@@ -5,6 +5,7 @@
 
 #include "app/event_table.h"
 #include "app/window_description.h"
+#include "import/prepared_import.h"
 #include "lines/lines.h"
 #include "platform/text.h"
 #include "routing/config_paths.h"
@@ -155,6 +156,8 @@ void Program::DisableEntry() { routing::DisableEntry(sys_, ui_, [this] { workers
 void Program::DeleteEntry() { routing::DeleteEntry(sys_, ui_); }
 void Program::StartAddWorker() { workers_.StartAdd(); }
 
-void Program::TakeDroppedFile(const std::string& paths) { ui_.WriteControlText(Control::组合框3, paths); }
+void Program::ConfirmImport() { importing::ConfirmImport(sys_, ui_); }
+void Program::ChooseImportFile() { importing::ChooseImportFile(ui_); }
+void Program::TakeDroppedFile(const std::string& paths) { importing::TakeDroppedFile(ui_, paths); }
 
 }  // namespace quillon::app

@@ -52,6 +52,8 @@ class Program {
   void DisableEntry();
   void DeleteEntry();
   void StartAddWorker();
+  void ConfirmImport();
+  void ChooseImportFile();
   void TakeDroppedFile(const std::string& paths);
 
   // The routing of the split list and its workers (run and busy flags).
