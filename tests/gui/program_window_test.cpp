@@ -2,6 +2,7 @@
 // row menu, dropped files, startup and the confirmed exit.
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTableView>
@@ -138,6 +139,25 @@ TEST_F(ProgramWindowTest, DroppedFileGoesIntoTheImportPath) {
   const QString second = dir.filePath("b.ini");
   EXPECT_TRUE(DropFiles(ui->widget(Control::标签4), {second, path}));
   EXPECT_EQ(ui->ReadControlText(Control::组合框3), second.toStdString()) << "the first of several";
+}
+
+TEST_F(ProgramWindowTest, TheBrowseDialogOpensOnTheFileSelectorAndCancelKeepsItsText) {
+  ShowOnly();
+  Click(Control::按钮7);
+  ui->WriteControlText(Control::组合框3, "/kept/prepared.ini");
+  std::string title;
+  WhenModal([&](QWidget* w) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    if (dialog == nullptr) return false;
+    title = dialog->windowTitle().toStdString();
+    dialog->reject();
+    return true;
+  });
+  QTest::mousePress(qobject_cast<QComboBox*>(ui->widget(Control::组合框3))->lineEdit(), Qt::LeftButton);
+  ASSERT_TRUE(WaitUntil([&] { return !title.empty(); }));
+  EXPECT_EQ(title, "请选择需要载入的配置文件");
+  RunPosted();
+  EXPECT_EQ(ui->ReadControlText(Control::组合框3), "/kept/prepared.ini");
 }
 
 TEST_F(ProgramWindowTest, FailedVersionGateShowsItsBoxAndEnds) {
