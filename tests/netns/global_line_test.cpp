@@ -3,9 +3,7 @@
 // netns-run.sh read back with `ip -j route`.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,7 +11,6 @@
 #include "app/window_description.h"
 #include "lines/lines.h"
 #include "platform/fake/fake_ui.h"
-#include "platform/system_factory.h"
 #include "routing/config_paths.h"
 #include "routing/global_line.h"
 #include "tests/netns/netns_support.h"
@@ -29,20 +26,8 @@ using Texts = std::vector<std::string>;
 const FakeUi::Box kConfirm{"是否确认修改本机默认全局网卡配置？", platform::AskOkCancel, "注意"};
 const FakeUi::Box kDone{"操作已完成,如果配置没生效，请重启需要分流的应用即可。", platform::AskOk, "注意"};
 
-class NetnsGlobalLine : public ::testing::Test {
+class NetnsGlobalLine : public NamespaceTest {
  protected:
-  void SetUp() override {
-    QUILLON_REQUIRE_NAMESPACE();
-    RestoreBaseline();
-    char pattern[] = "/tmp/quillon-netns-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    home_ = pattern;
-    sys_ = platform::MakeSystem(home_);
-    ASSERT_TRUE(std::filesystem::create_directory(routing::ConfigDirectory(*sys_)));
-  }
-  void TearDown() override {
-    if (!home_.empty()) std::filesystem::remove_all(home_);
-  }
   std::string Stored(const std::string& gateway) {
     return sys_->IniRead(routing::GlobalLineStore(*sys_), gateway, "id", "(none)");
   }
@@ -57,8 +42,6 @@ class NetnsGlobalLine : public ::testing::Test {
   }
 
   const platform::WindowSpec spec_ = app::BuildWindowSpec("127.0.0.1");
-  std::string home_;
-  std::unique_ptr<platform::System> sys_;
 };
 
 TEST_F(NetnsGlobalLine, ApplyPutsOneDefaultRoutePerLineAndRestorePutsThemBack) {

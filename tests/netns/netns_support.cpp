@@ -1,5 +1,8 @@
 #include "tests/netns/netns_support.h"
 
+#include "platform/system_factory.h"
+#include "routing/config_paths.h"
+
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -159,6 +162,20 @@ void RestoreBaseline() {
   IpOk({"route", "add", "default", "via", "203.0.113.1", "metric", "10"});
   IpOk({"route", "add", "default", "via", "198.51.100.1", "metric", "20"});
   IpOk({"route", "add", "default", "via", "192.0.2.1", "metric", "30"});
+}
+
+void NamespaceTest::SetUp() {
+  QUILLON_REQUIRE_NAMESPACE();
+  RestoreBaseline();
+  char pattern[] = "/tmp/quillon-netns-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  home_ = pattern;
+  sys_ = platform::MakeSystem(home_);
+  ASSERT_TRUE(std::filesystem::create_directory(routing::ConfigDirectory(*sys_)));
+}
+
+void NamespaceTest::TearDown() {
+  if (!home_.empty()) std::filesystem::remove_all(home_);
 }
 
 // ---- background programs ----

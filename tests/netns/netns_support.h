@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "platform/system.h"
+
 namespace quillon::netns {
 
 // Empty when the test runs inside the private namespace made by
@@ -115,6 +119,20 @@ class RouteMonitor {
   std::unique_ptr<Background> monitor_;
   std::size_t seen_ = 0;
   std::vector<std::string> since_;
+};
+
+// A test inside the namespace: the baseline put back, and a Linux System
+// whose base directory is a fresh temporary one holding its config
+// directory, removed afterwards. A subclass's SetUp calls this one first
+// and returns when it failed or skipped.
+class NamespaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  bool Ready() const { return !IsSkipped() && !HasFailure(); }
+
+  std::string home_;
+  std::unique_ptr<platform::System> sys_;
 };
 
 // ---- a small JSON reader, enough for `ip -j` ----

@@ -4,10 +4,8 @@
 // back with `ip -j route` and watched with `ip monitor route`.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,7 +13,6 @@
 
 #include "app/window_description.h"
 #include "platform/fake/fake_ui.h"
-#include "platform/system_factory.h"
 #include "routing/config_paths.h"
 #include "routing/split_list.h"
 #include "routing/split_routes.h"
@@ -45,23 +42,18 @@ Texts SplitRoutes() {
   return out;
 }
 
-class NetnsSplitRoutes : public ::testing::Test {
+class NetnsSplitRoutes : public NamespaceTest {
  protected:
   void SetUp() override {
-    QUILLON_REQUIRE_NAMESPACE();
-    RestoreBaseline();
-    char pattern[] = "/tmp/quillon-split-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    home_ = pattern;
-    sys_ = platform::MakeSystem(home_);
-    ASSERT_TRUE(std::filesystem::create_directory(routing::ConfigDirectory(*sys_)));
+    NamespaceTest::SetUp();
+    if (!Ready()) return;
     store_ = routing::SplitStore(*sys_);
     ui_ = std::make_unique<platform::FakeUi>(spec_);
     router_ = std::make_unique<routing::SplitRouter>(*sys_, *ui_);
   }
   void TearDown() override {
     router_.reset();
-    if (!home_.empty()) std::filesystem::remove_all(home_);
+    NamespaceTest::TearDown();
   }
   void Store(const std::string& destination, const std::string& line, const std::string& status = "1") {
     ASSERT_TRUE(routing::WriteSplitEntry(*sys_, store_, {destination, line, status, ""}));
@@ -76,8 +68,7 @@ class NetnsSplitRoutes : public ::testing::Test {
   }
 
   const platform::WindowSpec spec_ = app::BuildWindowSpec("127.0.0.1");
-  std::string home_, store_;
-  std::unique_ptr<platform::System> sys_;
+  std::string store_;
   std::unique_ptr<platform::FakeUi> ui_;
   std::unique_ptr<routing::SplitRouter> router_;
   std::unique_ptr<TestDns> dns_;
