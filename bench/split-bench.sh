@@ -20,11 +20,17 @@
 #   - the per-process procedure on a sample of the first S entries (one
 #     `getent ahostsv4 NAME` process per entry, and per answer address one
 #     `ip route del NET/24` and one `ip route add NET/24 via LINE` process,
-#     each waited for), extrapolated linearly to N.
+#     each waited for), extrapolated linearly to N;
+#   - the real program's resident memory: Quillon (build/linux/app/quillon)
+#     on a virtual display (Xvfb) in the same namespace with the bundled
+#     config site, its notice answered with Return (xdotool), once with an
+#     empty store (window up) and once with the N entries loaded into the
+#     list and routed by its first pass, 2 s after each;
 # and prints one table. The machine's own routing table is never touched.
 #
 # Environment:
 #   QUILLON_BENCH_SAMPLE=S   entries of the per-process sample (default 500)
+#   QUILLON_BENCH_WINDOW=0   leave out the real window's memory
 #   QUILLON_SKIP_BUILD=1     do not build; use the binary already built
 #   QUILLON_BUILD_DIR=DIR    take bench/quillon_bench_split from DIR
 #                            (default build/linux; implies no build)
@@ -87,7 +93,55 @@ if [[ ${1:-} == --inside ]]; then
     sed 's/^/  /' "$state/dnsmasq-$n.log" >&2
     exit 1
   fi
-  "$bench" --home "$home" --per-process "$sample"
+  "$bench" --home "$home" --per-process "$sample" | tee "$state/bench-$n.txt"
+
+  # The real window: Quillon's resident memory once its window is up with an
+  # empty store, and once it has loaded the N entries and routed them.
+  [[ -n ${QUILLON_BENCH_QUILLON:-} ]] || exit 0
+  port=18080
+  "$QUILLON_BENCH_SITE_BIN" --listen 127.0.0.1 --port "$port" --root "$QUILLON_BENCH_SITE_ROOT" \
+    2>"$state/site-$n.log" &
+  site=$!
+  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$state/display-$n" 2>"$state/xvfb-$n.log" &
+  xvfb=$!
+  trap 'kill "$dns" "$site" "$xvfb" 2>/dev/null || true; wait 2>/dev/null || true' EXIT
+  for _ in $(seq 1 100); do
+    [[ -s $state/display-$n ]] && (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+    sleep 0.1
+  done
+  export DISPLAY=:$(head -n 1 "$state/display-$n")
+  # window_rss HOME ROUTES: starts Quillon, answers its notice, waits until
+  # its main window is up and (ROUTES > 0) until the first pass has made
+  # ROUTES routes, lets it settle, and prints its VmRSS in kB.
+  window_rss() {
+    local home=$1 routes=$2 pid box= shown= i
+    "$QUILLON_BENCH_QUILLON" --home "$home" --site "127.0.0.1:$port" 2>"$state/quillon-$n.log" &
+    pid=$!
+    for ((i = 0; i < 200; i++)); do
+      box=$(xdotool search --onlyvisible --name '使用须知' 2>/dev/null | head -n 1 || true)
+      [[ -n $box ]] && break
+      sleep 0.1
+    done
+    [[ -n $box ]] && sleep 0.3 && xdotool windowfocus --sync "$box" key Return
+    for ((i = 0; i < 1200; i++)); do
+      if [[ -z $shown ]] && xdotool search --onlyvisible --name '^Quillon - ' >/dev/null 2>&1; then shown=1; fi
+      if [[ -n $shown ]] && { ((routes == 0)) || (($(ip -4 route show proto static | wc -l) >= routes)); }; then
+        sleep 2
+        sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$pid/status"
+        break
+      fi
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  }
+  # Both start from the namespace's first table: the program reads it.
+  ip -4 route flush proto static
+  ip -4 route flush proto boot
+  mkdir -p "$state/empty-$n"
+  echo "window_rss_empty_kb=$(window_rss "$state/empty-$n" 0)"
+  routes=$(sed -n 's/^full_added=//p' "$state/bench-$n.txt")
+  echo "window_rss_loaded_kb=$(window_rss "$home" "$routes")"
   exit 0
 fi
 
@@ -107,10 +161,21 @@ done
 
 if [[ ${QUILLON_SKIP_BUILD:-} != 1 && -z ${QUILLON_BUILD_DIR:-} ]]; then
   say "building the linux preset (quillon_bench_split)"
-  (cd "$repo" && cmake --preset linux >/dev/null && cmake --build --preset linux --target quillon_bench_split)
+  (cd "$repo" && cmake --preset linux >/dev/null && cmake --build --preset linux --target quillon_bench_split quillon quillon-site)
 fi
 bench=$build_dir/bench/quillon_bench_split
 [[ -x $bench ]] || { say "no benchmark program at $bench"; exit 1; }
+
+# The real window is measured too when Quillon, the site and a virtual
+# display can be had (QUILLON_BENCH_WINDOW=0 leaves it out).
+if [[ ${QUILLON_BENCH_WINDOW:-1} == 1 && -x $build_dir/app/quillon && -x $build_dir/site/quillon-site ]] &&
+  command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+  export QUILLON_BENCH_QUILLON=$build_dir/app/quillon
+  export QUILLON_BENCH_SITE_BIN=$build_dir/site/quillon-site
+  export QUILLON_BENCH_SITE_ROOT=$repo/site
+else
+  say "not measuring the real window (needs build/linux/app/quillon, the site, Xvfb and xdotool)"
+fi
 
 state=$(mktemp -d /tmp/quillon-bench-XXXXXX)
 trap 'rm -rf "$state"' EXIT
@@ -137,8 +202,19 @@ row() {
 }
 ms() { v "$1" "$2"; }
 changes() { echo $(($(v "$1" "$2_added") + $(v "$1" "$2_replaced") + $(v "$1" "$2_deleted"))); }
-rss_mb() { awk -v k="$(v "$1" "$2")" 'BEGIN { printf "%.1f", k / 1024 }'; }
+rss_mb() {
+  local k
+  k=$(v "$1" "$2")
+  if [[ -z $k ]]; then echo "-"; return; fi
+  awk -v k="$k" 'BEGIN { printf "%.1f", k / 1024 }'
+}
 above_mb() { awk -v a="$(v "$1" rss_after_kb)" -v e="$(v "$1" rss_empty_kb)" 'BEGIN { printf "%.1f", (a - e) / 1024 }'; }
+window_above_mb() {
+  local a e
+  a=$(v "$1" window_rss_loaded_kb) e=$(v "$1" window_rss_empty_kb)
+  if [[ -z $a || -z $e ]]; then echo "-"; return; fi
+  awk -v a="$a" -v e="$e" 'BEGIN { printf "%.1f", (a - e) / 1024 }'
+}
 pp_ms() { v "$1" perprocess_ms; }
 pp_extra_s() {
   awk -v t="$(v "$1" perprocess_ms)" -v s="$(v "$1" perprocess_sample)" -v n="$1" 'BEGIN { printf "%.1f", t * n / s / 1000 }'
@@ -167,6 +243,9 @@ row "reload of the list (ms)" ms reload_ms
 row "RSS, empty program state (MB)" rss_mb rss_empty_kb
 row "RSS after passes and reload (MB)" rss_mb rss_after_kb
 row "RSS above the empty state (MB)" above_mb
+row "Quillon window, empty store: RSS (MB)" rss_mb window_rss_empty_kb
+row "Quillon window, N entries routed: RSS (MB)" rss_mb window_rss_loaded_kb
+row "Quillon window: above the empty window (MB)" window_above_mb
 row "phase: store read (ms)" v phase_store_read_ms
 row "phase: lookups, 32 at once (ms)" v phase_lookups_ms
 row "  CPU time, all threads (ms)" v phase_lookups_cpu_ms
