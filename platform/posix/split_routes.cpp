@@ -142,26 +142,17 @@ class NetlinkRoutePass final : public System::RoutePass {
     if (order_.empty()) return changes;
     Socket sock = OpenRouteSocket();
     if (!sock) return changes;
-    Cache cache = RouteCache(sock.get());
-    if (!cache) return changes;
+    std::vector<Route> routes;
+    if (!ReadRoutes(sock.get(), routes)) return changes;
 
     // The table's routes to the networks of this pass, read once.
     std::unordered_map<std::uint32_t, std::vector<Route>> existing;
-    struct Walk {
-      const std::unordered_map<std::uint32_t, std::uint32_t>* wanted;
-      std::unordered_map<std::uint32_t, std::vector<Route>>* existing;
-    } walk{&wanted_, &existing};
-    nl_cache_foreach(
-        cache.get(),
-        [](nl_object* obj, void* arg) {
-          auto* r = reinterpret_cast<rtnl_route*>(obj);
-          auto* w = static_cast<Walk*>(arg);
-          std::uint32_t network = 0;
-          if (!IsNetworkRoute(r, network) || w->wanted->count(network) == 0) return;
-          nl_object_get(obj);
-          (*w->existing)[network].emplace_back(r);
-        },
-        &walk);
+    for (Route& route : routes) {
+      std::uint32_t network = 0;
+      if (IsNetworkRoute(route.get(), network) && wanted_.count(network) > 0) {
+        existing[network].push_back(std::move(route));
+      }
+    }
 
     for (const std::uint32_t network : order_) {
       const std::uint32_t gateway = wanted_[network];
