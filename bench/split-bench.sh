@@ -30,6 +30,9 @@
 #
 # Environment:
 #   QUILLON_BENCH_SAMPLE=S   entries of the per-process sample (default 500)
+#   QUILLON_BENCH_RUNS=R     runs of the passes, reload and memory figures
+#                            for each N (default 3); the table gives the
+#                            median and, for times, the least and greatest
 #   QUILLON_BENCH_WINDOW=0   leave out the real window's memory
 #   QUILLON_SKIP_BUILD=1     do not build; use the binary already built
 #   QUILLON_BUILD_DIR=DIR    take bench/quillon_bench_split from DIR
@@ -93,7 +96,26 @@ if [[ ${1:-} == --inside ]]; then
     sed 's/^/  /' "$state/dnsmasq-$n.log" >&2
     exit 1
   fi
-  "$bench" --home "$home" --per-process "$sample" | tee "$state/bench-$n.txt"
+  # R runs, each from the namespace's first table; the per-process sample
+  # only in the last. Every figure is the median of the runs, with its least
+  # and greatest value beside it (other work on the machine shows there).
+  runs=${QUILLON_BENCH_RUNS:-3}
+  for ((r = 1; r <= runs; r++)); do
+    ip -4 route flush proto static
+    ip -4 route flush proto boot
+    "$bench" --home "$home" --per-process "$((r == runs ? sample : 0))" >"$state/run-$n-$r.txt"
+  done
+  cat "$state"/run-"$n"-*.txt | awk -F= '
+    { v[$1] = v[$1] " " $2; if (!($1 in seen)) { seen[$1] = 1; order[++keys] = $1 } }
+    END {
+      for (k = 1; k <= keys; k++) {
+        key = order[k]
+        c = split(substr(v[key], 2), a, " ")
+        for (i = 2; i <= c; i++) for (j = i; j > 1 && a[j - 1] + 0 > a[j] + 0; j--) { t = a[j]; a[j] = a[j - 1]; a[j - 1] = t }
+        median = c % 2 ? a[(c + 1) / 2] : (a[c / 2] + a[c / 2 + 1]) / 2
+        printf "%s=%s\n%s_min=%s\n%s_max=%s\n%s_runs=%d\n", key, median, key, a[1], key, a[c], key, c
+      }
+    }' | tee "$state/bench-$n.txt"
 
   # The real window: Quillon's resident memory once its window is up with an
   # empty store, and once it has loaded the N entries and routed them.
@@ -181,6 +203,7 @@ state=$(mktemp -d /tmp/quillon-bench-XXXXXX)
 trap 'rm -rf "$state"' EXIT
 printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"$state/resolv.conf"
 sample=${QUILLON_BENCH_SAMPLE:-500}
+runs=${QUILLON_BENCH_RUNS:-3}
 say "command: bench/split-bench.sh ${sizes[*]}   (per-process sample: $sample entries)"
 say "machine: $(nproc) cores, $(uname -r), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')"
 
@@ -196,12 +219,14 @@ v() { sed -n "s/^$2=//p" "$state/result-$1.txt"; }
 row() {
   local label=$1 fn=$2
   shift 2
-  printf '%-44s' "$label"
-  for n in "${sizes[@]}"; do printf ' %16s' "$("$fn" "$n" "$@")"; done
+  printf '%-48s' "$label"
+  for n in "${sizes[@]}"; do printf ' %24s' "$("$fn" "$n" "$@")"; done
   printf '\n'
 }
-ms() { v "$1" "$2"; }
-changes() { echo $(($(v "$1" "$2_added") + $(v "$1" "$2_replaced") + $(v "$1" "$2_deleted"))); }
+# median (least-greatest) of the runs
+ms() { echo "$(v "$1" "$2") ($(v "$1" "$2_min")-$(v "$1" "$2_max"))"; }
+# the most of any run
+changes() { echo $(($(v "$1" "$2_added_max") + $(v "$1" "$2_replaced_max") + $(v "$1" "$2_deleted_max"))); }
 rss_mb() {
   local k
   k=$(v "$1" "$2")
@@ -226,7 +251,7 @@ ratio() {
 ratio_full() { ratio "$1" full_ms; }
 ratio_steady() { ratio "$1" steady_ms; }
 full_desc() { echo "$(v "$1" full_added) / $(v "$1" full_monitor_changes)"; }
-steady_desc() { echo "$(changes "$1" steady) / $(v "$1" steady_monitor_changes)"; }
+steady_desc() { echo "$(changes "$1" steady) / $(v "$1" steady_monitor_changes_max)"; }
 sample_desc() { echo "$(v "$1" perprocess_sample) / $(v "$1" perprocess_processes)"; }
 
 echo
@@ -237,7 +262,7 @@ row "  CPU time, all threads (ms)" v full_cpu_ms
 row "  routes added (pass / ip monitor)" full_desc
 row "steady pass (ms)" ms steady_ms
 row "  CPU time, all threads (ms)" v steady_cpu_ms
-row "  kernel changes (pass / ip monitor)" steady_desc
+row "  kernel changes, most in a run (pass / monitor)" steady_desc
 row "  networks kept" v steady_kept
 row "reload of the list (ms)" ms reload_ms
 row "RSS, empty program state (MB)" rss_mb rss_empty_kb
@@ -246,16 +271,17 @@ row "RSS above the empty state (MB)" above_mb
 row "Quillon window, empty store: RSS (MB)" rss_mb window_rss_empty_kb
 row "Quillon window, N entries routed: RSS (MB)" rss_mb window_rss_loaded_kb
 row "Quillon window: above the empty window (MB)" window_above_mb
-row "phase: store read (ms)" v phase_store_read_ms
-row "phase: lookups, 32 at once (ms)" v phase_lookups_ms
+row "phase: store read (ms)" ms phase_store_read_ms
+row "phase: lookups, 32 at once (ms)" ms phase_lookups_ms
 row "  CPU time, all threads (ms)" v phase_lookups_cpu_ms
-row "phase: answers to requests (ms)" v phase_answers_ms
-row "phase: netlink diff, steady table (ms)" v phase_netlink_ms
+row "phase: the machine's adapters (ms)" ms phase_adapters_ms
+row "phase: answers to requests (ms)" ms phase_answers_ms
+row "phase: netlink diff, steady table (ms)" ms phase_netlink_ms
 row "per-process: sample entries / processes" sample_desc
 row "per-process: sample time (ms)" pp_ms
 row "per-process: extrapolated to N (s)" pp_extra_s
 row "per-process / full pass" ratio_full
 row "per-process / steady pass" ratio_steady
 echo
-say "raw figures: build/split-bench-N.txt"
+say "times: median of $runs runs (least-greatest); raw figures: build/split-bench-N.txt"
 say "the per-process figures for N are the sample's time times N / sample (linear extrapolation)"

@@ -253,6 +253,8 @@ void Phases(platform::System& sys) {
   start = Clock::now();
   std::unordered_set<std::string> own;
   for (const auto& adapter : sys.ListAdapters()) own.insert(routing::NetworkOf(adapter.IpAddress));
+  std::printf("phase_adapters_ms=%.1f\n", MsSince(start));
+  start = Clock::now();
   const std::unique_ptr<platform::System::RoutePass> pass = sys.BeginRoutePass();
   for (std::size_t i = 0; i < entries.size(); ++i) {
     routing::InstallRoutes(*pass, answers[i].output, entries[i].destination, entries[i].line, own);
