@@ -13,8 +13,9 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev dnsmasq-base iproute2 util-linux
   # Windows cross build and its tests under Wine
   g++-mingw-w64-x86-64 wine64 locales
-  # screenshots and the run command without a display
-  xvfb xauth imagemagick fonts-wqy-microhei x11-utils
+  # screenshots and the run command without a display; xdotool answers the
+  # notice box on the virtual display (scripts/demo.sh)
+  xvfb xauth imagemagick fonts-wqy-microhei x11-utils xdotool
 )
 
 missing=()

@@ -82,27 +82,20 @@ struct DefaultGateway {
 // A multipath route gives one entry per next hop.
 std::vector<DefaultGateway> DefaultGateways(nl_sock* sock) {
   std::vector<DefaultGateway> found;
-  Cache routes = RouteCache(sock);
-  if (!routes) return found;
-  struct Walk {
-    std::vector<DefaultGateway>* out;
-  } walk{&found};
-  nl_cache_foreach(
-      routes.get(),
-      [](nl_object* obj, void* arg) {
-        auto* r = reinterpret_cast<rtnl_route*>(obj);
-        if (!IsMainDefaultRoute(r)) return;
-        auto* w = static_cast<Walk*>(arg);
-        const std::uint32_t metric = rtnl_route_get_priority(r);
-        const int n = rtnl_route_get_nnexthops(r);
-        for (int i = 0; i < n; ++i) {
-          rtnl_nexthop* nh = rtnl_route_nexthop_n(r, i);
-          std::string gw = Ipv4Text(rtnl_route_nh_get_gateway(nh));
-          if (gw.empty()) continue;
-          w->out->push_back({rtnl_route_nh_get_ifindex(nh), metric, std::move(gw)});
-        }
-      },
-      &walk);
+  std::vector<Route> routes;
+  if (!ReadRoutes(sock, routes)) return found;
+  for (const Route& route : routes) {
+    rtnl_route* r = route.get();
+    if (!IsMainDefaultRoute(r)) continue;
+    const std::uint32_t metric = rtnl_route_get_priority(r);
+    const int n = rtnl_route_get_nnexthops(r);
+    for (int i = 0; i < n; ++i) {
+      rtnl_nexthop* nh = rtnl_route_nexthop_n(r, i);
+      std::string gw = Ipv4Text(rtnl_route_nh_get_gateway(nh));
+      if (gw.empty()) continue;
+      found.push_back({rtnl_route_nh_get_ifindex(nh), metric, std::move(gw)});
+    }
+  }
   std::stable_sort(found.begin(), found.end(), [](const DefaultGateway& a, const DefaultGateway& b) {
     if (a.ifindex != b.ifindex) return a.ifindex < b.ifindex;
     return a.metric < b.metric;
@@ -235,21 +228,15 @@ std::string PosixSystem::DiscoverGatewayText() {
 bool PosixSystem::DeleteDefaultRoutes() {
   Socket sock = OpenRouteSocket();
   if (!sock) return false;
-  Cache routes = RouteCache(sock.get());
-  if (!routes) return false;
+  std::vector<Route> routes;
+  if (!ReadRoutes(sock.get(), routes)) return false;
 
   // Collect first, then delete: a delete request removes one matching route,
   // so each default route goes in a request of its own, named in full.
   std::vector<Route> victims;
-  nl_cache_foreach(
-      routes.get(),
-      [](nl_object* obj, void* arg) {
-        auto* r = reinterpret_cast<rtnl_route*>(obj);
-        if (!IsMainDefaultRoute(r)) return;
-        nl_object_get(obj);
-        static_cast<std::vector<Route>*>(arg)->emplace_back(r);
-      },
-      &victims);
+  for (Route& route : routes) {
+    if (IsMainDefaultRoute(route.get())) victims.push_back(std::move(route));
+  }
   for (const auto& r : victims) {
     // A route that went away in the meantime (ESRCH) is no failure of ours.
     rtnl_route_delete(sock.get(), r.get(), 0);

@@ -5,14 +5,18 @@
 
 #include <netlink/addr.h>
 #include <netlink/cache.h>
+#include <netlink/errno.h>
+#include <netlink/msg.h>
 #include <netlink/netlink.h>
 #include <netlink/route/addr.h>
 #include <netlink/route/link.h>
 #include <netlink/route/route.h>
 #include <netlink/socket.h>
+#include <linux/rtnetlink.h>
 #include <sys/socket.h>
 
 #include <memory>
+#include <vector>
 
 namespace quillon::platform::netlink {
 
@@ -50,11 +54,37 @@ inline Socket OpenRouteSocket() {
   return sock;
 }
 
-// The IPv4 routes of every table, read from the kernel now.
-inline Cache RouteCache(nl_sock* sock) {
-  nl_cache* c = nullptr;
-  if (rtnl_route_alloc_cache(sock, AF_INET, 0, &c) < 0) return nullptr;
-  return Cache(c);
+// The IPv4 routes of every table, read from the kernel now, one object per
+// route of the dump. A route cache would cost about five times as much on a
+// large table (each object hashed and compared with the others), and would
+// keep only one of two routes that differ in nothing but their next hops
+// ("ip route append"). False when the dump could not be read.
+inline bool ReadRoutes(nl_sock* sock, std::vector<Route>& routes) {
+  struct Collect {
+    static int Message(nl_msg* msg, void* arg) {
+      rtnl_route* route = nullptr;
+      if (rtnl_route_parse(nlmsg_hdr(msg), &route) < 0 || route == nullptr) return NL_SKIP;
+      static_cast<std::vector<Route>*>(arg)->emplace_back(route);
+      return NL_OK;
+    }
+  };
+  // A dump that the kernel reports as interrupted by a change is read again.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    routes.clear();
+    rtmsg request{};
+    request.rtm_family = AF_INET;
+    if (nl_send_simple(sock, RTM_GETROUTE, NLM_F_DUMP, &request, sizeof request) < 0) return false;
+    nl_cb* base = nl_socket_get_cb(sock);
+    nl_cb* cb = base ? nl_cb_clone(base) : nullptr;
+    if (base) nl_cb_put(base);
+    if (!cb) return false;
+    nl_cb_set(cb, NL_CB_VALID, NL_CB_CUSTOM, &Collect::Message, &routes);
+    const int rc = nl_recvmsgs(sock, cb);
+    nl_cb_put(cb);
+    if (rc >= 0) return true;
+    if (rc != -NLE_DUMP_INTR) return false;
+  }
+  return false;
 }
 
 }  // namespace quillon::platform::netlink

@@ -118,7 +118,9 @@ TEST_F(NetnsLines, DeleteDefaultRoutesRemovesEveryDefaultRouteOfTheMainTableOnly
         "192.0.2.1"});
   IpOk({"route", "add", "default", "via", "192.0.2.9", "table", "100"});
   IpOk({"route", "add", "203.0.113.128/25", "via", "192.0.2.1"});
-  ASSERT_EQ(DefaultRoutes().size(), 7u);
+  // A route appended beside one of the same metric is a route of its own.
+  IpOk({"route", "append", "default", "via", "192.0.2.1", "metric", "15"});
+  ASSERT_EQ(DefaultRoutes().size(), 8u);
   const auto others = [] {
     std::vector<std::string> kept;
     for (auto& t : RouteTexts())

@@ -124,6 +124,7 @@ TEST_F(NetnsSplitRoutes, AWrongRouteIsReplacedWithoutAGapAndOwnNetworksAreLeftAl
   StartDns({{"lan.example.test", {"192.0.2.77", "198.18.6.1"}}});
   IpOk({"route", "add", "198.18.1.0/24", "via", kLine2});               // wrong gateway, metric 0
   IpOk({"route", "add", "198.18.2.0/24", "via", kLine2, "metric", "50"});  // another metric
+  IpOk({"route", "append", "198.18.2.0/24", "via", kLine0, "metric", "50"});  // and one beside it
   Store("multi.example.test", kLine1);
   Store("lan.example.test", kLine2);  // 192.0.2.0/24 is v0's own network
   RouteMonitor monitor;
