@@ -61,13 +61,16 @@ bool IsSafeDestination(std::string_view text, CharRule rule) {
       ++i;
       continue;
     }
-    // A whole multi-byte character whose bytes are all outside ASCII: no
-    // tool can mistake any of them for a special character.
-    const std::size_t len = rule == CharRule::Utf8 ? Utf8SequenceLength(text, i) : CharLength(text, i, rule);
-    if (len < 2) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      if (static_cast<unsigned char>(text[i + k]) < 0x80) return false;
+    // A whole, well-formed multi-byte character whose bytes are all outside
+    // ASCII: no tool can mistake any of them for a special character.
+    std::size_t len = 0;
+    if (rule == CharRule::Utf8) {
+      len = Utf8SequenceLength(text, i);
+    } else if (lead >= 0x81 && lead <= 0xFE && i + 1 < text.size()) {
+      const auto trail = static_cast<unsigned char>(text[i + 1]);
+      if (trail >= 0x80 && trail <= 0xFE) len = 2;
     }
+    if (len < 2) return false;
     i += len;
   }
   return true;

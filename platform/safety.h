@@ -29,8 +29,9 @@ inline constexpr std::size_t kDestinationLimit = 1024;
 // reach the lookup tool's command line or the resolver: not empty, at most
 // kDestinationLimit bytes, not starting with '-' (the tool would take it as
 // an option), and made only of ASCII letters, digits and . - _ : / ? # @ ~ +
-// [ ] and of whole non-ASCII characters (by `rule`) none of whose bytes is an
-// ASCII character. Blanks, control bytes and every character that the
+// [ ] and of whole, well-formed non-ASCII characters (by `rule`: UTF-8
+// sequences, or GBK pairs of a lead byte 0x81..0xFE and a second byte
+// 0x80..0xFE) none of whose bytes is an ASCII character. Blanks, control bytes and every character that the
 // command interpreter treats specially (& | < > ^ " % ! ( ) ; , = ' ` and
 // the like) are refused, as is a broken multi-byte character.
 bool IsSafeDestination(std::string_view text, CharRule rule = SystemCharRule());

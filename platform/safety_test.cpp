@@ -52,6 +52,7 @@ TEST(Safety, DestinationsThatCouldChangeACommandAreRefused) {
   EXPECT_FALSE(IsSafeDestination("\x81\x7C.test", CharRule::Gbk));
   EXPECT_FALSE(IsSafeDestination("\x81\x5C.test", CharRule::Gbk));
   EXPECT_FALSE(IsSafeDestination("a\x81", CharRule::Gbk));
+  EXPECT_FALSE(IsSafeDestination("\xFF\xFE.test", CharRule::Gbk)) << "0xFF starts no GBK character";
 }
 
 }  // namespace

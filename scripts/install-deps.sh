@@ -10,7 +10,7 @@ PACKAGES=(
   qt6-base-dev libboost1.81-dev libcurl4-openssl-dev libnl-route-3-dev
   libcpp-httplib-dev
   # tests
-  googletest libgtest-dev libgmock-dev dnsmasq-base iproute2 util-linux
+  googletest libgtest-dev libgmock-dev dnsmasq-base iproute2 util-linux strace
   # Windows cross build and its tests under Wine
   g++-mingw-w64-x86-64 wine64 locales
   # screenshots and the run command without a display; xdotool answers the

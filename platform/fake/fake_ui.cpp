@@ -92,6 +92,7 @@ bool FakeUi::WindowExists() { return windowExists; }
 int FakeUi::AskUser(const std::string& text, int style, const std::string& caption) {
   std::lock_guard<std::recursive_mutex> hold(lock);
   boxes.push_back({text, style, caption});
+  if (answers.empty() && answerAlways >= 0) return answerAlways;
   if (answers.empty()) {
     ADD_FAILURE() << "unexpected message box: [" << caption << "] " << text;
     return AnswerCancel;

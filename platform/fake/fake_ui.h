@@ -29,6 +29,7 @@ class FakeUi : public Ui {
 
   // ---- script and record ----
   std::deque<int> answers;  // consumed by AskUser, in order
+  int answerAlways = -1;    // when >= 0: the answer of every box once `answers` is used up
   std::vector<Box> boxes;
   std::deque<std::string> browseAnswers;
   std::vector<std::string> openedUrls;
