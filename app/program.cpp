@@ -124,6 +124,12 @@ void Program::RunStartup() {
   const std::string configDirectory = routing::ConfigDirectory(sys_);
   if (!sys_.FileExists(configDirectory)) sys_.CreateDirectory(configDirectory);
   routing::RestoreGlobalLine(sys_, ui_);
+  // One process at a time routes the split list (a second window, or the
+  // headless service, may be running).
+  if (!sys_.LockRouting(routing::ConfigFile(sys_, "routing.lock"))) {
+    ui_.AskUser("另一个Quillon（窗口或后台服务）正在管理分流路由。\r\n本窗口只显示分流列表，不修改路由。", AskOk, "注意");
+    workers_.SetRouting(false);
+  }
   workers_.StartReapply();
 }
 

@@ -127,6 +127,20 @@ TEST_F(ProgramTest, AnExistingConfigDirectoryIsLeftAlone) {
   EXPECT_EQ(sys.discoveries, 1);
 }
 
+TEST_F(ProgramTest, WithTheRoutingLockTakenTheWindowOnlyShowsTheList) {
+  sys.routingLockTaken = true;
+  Gate("1");
+  ui.answers = {AnswerOk, AnswerOk};
+  ui.Fire(Control::主窗口, Event::Created);
+  EXPECT_EQ(ui.boxes.back(),
+            (Box{"另一个Quillon（窗口或后台服务）正在管理分流路由。\r\n本窗口只显示分流列表，不修改路由。", 0, "注意"}));
+  EXPECT_EQ(std::count(sys.calls.begin(), sys.calls.end(), "LockRouting /q/分流器配置/routing.lock"), 1);
+  program.Workers().Stop();  // the re-apply worker then ends at once
+  program.Workers().StartRouteAll();  // as enable and disable do
+  sys.RunPendingWorkers();
+  EXPECT_EQ(sys.routePasses, 0);
+}
+
 TEST_F(ProgramTest, RefusedExitChangesNothing) {
   program.Workers().RunFlag() = 1;
   ui.answers = {AnswerCancel};

@@ -122,6 +122,7 @@ class System {
     int replaced = 0;  // routes put in place of others
     int deleted = 0;   // routes removed
     int kept = 0;      // networks whose route was already right
+    int refused = 0;   // requests the system refused for want of rights
     bool operator==(const RouteChanges&) const = default;
   };
   // One pass over the split list's networks. RouteNetwork is called in the
@@ -141,6 +142,14 @@ class System {
     virtual RouteChanges Finish() = 0;
   };
   virtual std::unique_ptr<RoutePass> BeginRoutePass() = 0;
+
+  // Takes, for the rest of the process's life, the lock that one process at
+  // a time holds while it routes the split list (a window, or a headless
+  // service): a file lock on `path`. False when another process holds it.
+  virtual bool LockRouting(const std::string& path) = 0;
+  // What the user can do when route requests are refused for want of
+  // rights: one line, the command or step that gives them.
+  virtual std::string RouteRightsAdvice() = 0;
 
   // ---- Default routes -------------------------------------------------------
 

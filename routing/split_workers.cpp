@@ -95,7 +95,7 @@ void SplitWorkers::ReapplySplitList() {
     state_->busyFlag = 1;
     if (ui_.WindowExists()) {
       ReloadSplitList(sys_, ui_);
-      router_.RouteAllEntries();
+      Route();
     }
     state_->busyFlag = 0;
     Pause();
@@ -108,7 +108,15 @@ void SplitWorkers::Pause() {
 }
 
 void SplitWorkers::StartRouteAll() {
-  Start([this] { router_.RouteAllEntries(); });
+  Start([this] { Route(); });
+}
+
+void SplitWorkers::Route() {
+  if (!routes_) return;
+  const platform::System::RouteChanges changes = router_.RouteAllEntries();
+  if (changes.refused > 0 && !toldRights_.exchange(true)) {
+    ui_.AskUser("Quillon没有修改路由表的权限，分流路由没有生效。\r\n" + sys_.RouteRightsAdvice(), AskOk, kCaption);
+  }
 }
 
 void SplitWorkers::Stop() {

@@ -50,6 +50,11 @@ class SplitWorkers {
   // Starts a worker that routes every entry (enable and disable).
   void StartRouteAll();
 
+  // Whether this process routes the split list. Without the routing lock
+  // (another process routes) a pass only reloads the list, and enable and
+  // disable store the status without routing.
+  void SetRouting(bool routes) { routes_ = routes; }
+
   // Lowers the run flag and wakes the re-apply worker from its pause.
   void Stop();
   // Whether a pass of the re-apply worker or any routing run is going on.
@@ -63,6 +68,10 @@ class SplitWorkers {
   int pauseMs = 60000;
 
  private:
+  // Routes every entry; the first time requests are refused for want of
+  // rights, tells the user once what gives them.
+  void Route();
+
   // What a worker thread touches after the object is gone: shared with
   // every worker, so the last one to end frees it.
   struct State {
@@ -81,6 +90,8 @@ class SplitWorkers {
   platform::Ui& ui_;
   SplitRouter& router_;
   std::shared_ptr<State> state_;
+  std::atomic<bool> routes_{true};
+  std::atomic<bool> toldRights_{false};
 };
 
 }  // namespace quillon::routing

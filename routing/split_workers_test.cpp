@@ -117,6 +117,22 @@ TEST_F(SplitWorkersTest, ReapplyPassesWhileRunningAndTheCloseStopsItsPause) {
                                                          "delete 198.18.1.0", "add 198.18.1.0 198.51.100.1"}));
 }
 
+TEST_F(SplitWorkersTest, RefusedRoutesAreToldOnceAndWithoutTheLockNothingIsRouted) {
+  ASSERT_TRUE(WriteSplitEntry(sys, kStore, {"a.test", "198.51.100.1", "1", ""}));
+  sys.routesRefused = 1;
+  ui.answers = {AnswerOk};
+  workers.StartRouteAll();
+  workers.StartRouteAll();
+  sys.RunPendingWorkers();
+  EXPECT_EQ(ui.boxes, (std::vector<Box>{{"Quillon没有修改路由表的权限，分流路由没有生效。\r\ngrant the rights", 0, "注意"}}));
+  EXPECT_EQ(sys.routePasses, 2);
+
+  workers.SetRouting(false);
+  workers.StartRouteAll();
+  sys.RunPendingWorkers();
+  EXPECT_EQ(sys.routePasses, 2) << "another process routes";
+}
+
 TEST_F(SplitWorkersTest, APauseEndsAtOnceWhenTheCloseComes) {
   sys.realThreads = true;
   workers.pauseMs = 24 * 3600 * 1000;

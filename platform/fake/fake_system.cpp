@@ -230,6 +230,7 @@ class RecordingRoutePass final : public System::RoutePass {
   System::RouteChanges Finish() override {
     std::lock_guard<std::recursive_mutex> hold(sys_.lock);
     ++sys_.routePasses;
+    changes_.refused = sys_.routesRefused;
     sys_.calls.push_back("route pass end");
     return changes_;
   }
@@ -240,6 +241,12 @@ class RecordingRoutePass final : public System::RoutePass {
 };
 
 }  // namespace
+
+bool FakeSystem::LockRouting(const std::string& path) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
+  calls.push_back("LockRouting " + path);
+  return !routingLockTaken;
+}
 
 std::unique_ptr<System::RoutePass> FakeSystem::BeginRoutePass() {
   std::lock_guard<std::recursive_mutex> hold(lock);

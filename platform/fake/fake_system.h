@@ -39,6 +39,8 @@ class FakeSystem : public System {
   std::set<std::string> lookupsNotStarted;
   bool lookupsMayOverlap = false;
   std::function<void(const std::string& destination)> onLookup;
+  bool routingLockTaken = false;  // another process holds the routing lock
+  int routesRefused = 0;          // each route pass reports this many refused requests
 
   // ---- what the test reads back ----
   std::vector<std::string> httpRequests;
@@ -81,6 +83,8 @@ class FakeSystem : public System {
   LookupAnswer LookupHost(const std::string& destination, const std::string& logPath) override;
   bool LookupsMayOverlap() const override { return lookupsMayOverlap; }
   std::unique_ptr<RoutePass> BeginRoutePass() override;
+  bool LockRouting(const std::string& path) override;
+  std::string RouteRightsAdvice() override { return "grant the rights"; }
 
   std::recursive_mutex lock;  // held by every call
 

@@ -49,6 +49,8 @@ class ForwardingSystem : public System {
   LookupAnswer LookupHost(const std::string& d, const std::string& log) override;
   bool LookupsMayOverlap() const override { return inner_.LookupsMayOverlap(); }
   std::unique_ptr<RoutePass> BeginRoutePass() override;
+  bool LockRouting(const std::string& p) override { return inner_.LockRouting(p); }
+  std::string RouteRightsAdvice() override { return inner_.RouteRightsAdvice(); }
 
  protected:
   ByteArray FetchHttp(const std::string& url) override { return inner_.HttpGetText(url); }

@@ -215,23 +215,45 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, Stamp& stamp
 
 // ---- Files and directories --------------------------------------------------
 
+std::string ChooseBaseDirectory(const std::string& programDirectory, bool programDirectoryWritable,
+                                const char* xdgConfigHome, const char* home) {
+  const bool installed = programDirectory == "/usr" || programDirectory.rfind("/usr/", 0) == 0;
+  if (programDirectoryWritable && !installed) return programDirectory;
+  if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') return std::string(xdgConfigHome) + "/quillon";
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.config/quillon";
+  return programDirectory;
+}
+
 std::string PosixSystem::ProgramDirectory() {
   if (!homeOverride_.empty()) {
     std::string home = homeOverride_;
     while (home.size() > 1 && home.back() == '/') home.pop_back();
     return home;
   }
-  std::string exe(256, '\0');
-  for (;;) {
-    const ssize_t length = ::readlink("/proc/self/exe", exe.data(), exe.size());
-    if (length < 0) return {};
-    if (static_cast<std::size_t>(length) < exe.size()) {
-      exe.resize(static_cast<std::size_t>(length));
-      break;
+  std::call_once(baseOnce_, [this] {
+    std::string exe(256, '\0');
+    for (;;) {
+      const ssize_t length = ::readlink("/proc/self/exe", exe.data(), exe.size());
+      if (length < 0) return;
+      if (static_cast<std::size_t>(length) < exe.size()) {
+        exe.resize(static_cast<std::size_t>(length));
+        break;
+      }
+      exe.resize(exe.size() * 2);
     }
-    exe.resize(exe.size() * 2);
-  }
-  return DirectoryOf(exe);
+    const std::string directory = DirectoryOf(exe);
+    base_ = ChooseBaseDirectory(directory, ::access(directory.c_str(), W_OK) == 0, std::getenv("XDG_CONFIG_HOME"),
+                                std::getenv("HOME"));
+    // A directory of its own below the user's configuration: made here, with
+    // its parents, since the config directory inside it is made one level only.
+    if (base_ != directory) {
+      for (std::size_t slash = base_.find('/', 1); slash != std::string::npos; slash = base_.find('/', slash + 1)) {
+        ::mkdir(base_.substr(0, slash).c_str(), 0700);
+      }
+      ::mkdir(base_.c_str(), 0700);
+    }
+  });
+  return base_;
 }
 
 bool PosixSystem::FileExists(const std::string& path) {

@@ -158,6 +158,15 @@ TEST_F(PosixIniStore, FilesFromWindowsAreReadAsUtf8AndLeftUntouched) {
   EXPECT_EQ(system_.IniSections(dir_ + "/gbk.ini"), std::vector<std::string>{"\xE4\xB8\xAD\xE6\x96\x87.test"});
 }
 
+TEST(BaseDirectory, BesideTheProgramInABuildTreeElseTheUsersConfiguration) {
+  EXPECT_EQ(ChooseBaseDirectory("/work/build/app", true, "/home/u/.cfg", "/home/u"), "/work/build/app");
+  EXPECT_EQ(ChooseBaseDirectory("/usr/bin", true, "/home/u/.cfg", "/home/u"), "/home/u/.cfg/quillon")
+      << "an installed program, even for root";
+  EXPECT_EQ(ChooseBaseDirectory("/opt/q", false, nullptr, "/home/u"), "/home/u/.config/quillon");
+  EXPECT_EQ(ChooseBaseDirectory("/opt/q", false, "relative", "/home/u"), "/home/u/.config/quillon");
+  EXPECT_EQ(ChooseBaseDirectory("/opt/q", false, "", nullptr), "/opt/q");
+}
+
 TEST_F(PosixIniStore, ADirectoryIsNoStore) {
   EXPECT_FALSE(system_.IniWrite(dir_, "S", "k", "v"));
   EXPECT_TRUE(system_.IniSections(dir_).empty());

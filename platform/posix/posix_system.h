@@ -2,6 +2,7 @@
 // libcurl, netlink (libnl-route-3).
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "platform/system.h"
@@ -36,6 +37,8 @@ class PosixSystem : public System {
   LookupAnswer LookupHost(const std::string& destination, const std::string& logPath) override;
   bool LookupsMayOverlap() const override { return true; }
   std::unique_ptr<RoutePass> BeginRoutePass() override;
+  bool LockRouting(const std::string& path) override;
+  std::string RouteRightsAdvice() override;
   bool AddDefaultRoute(const std::string& gateway, const std::string& metric) override;
 
  protected:
@@ -51,6 +54,17 @@ class PosixSystem : public System {
 
  private:
   std::string homeOverride_;
+  std::once_flag baseOnce_;
+  int routingLock_ = -1;  // the open lock file, held until the process ends
+  std::string base_;
 };
+
+// The base directory of a program started from `programDirectory` without
+// --home: that directory when it can be written and is not an installed
+// program's (below /usr); else $XDG_CONFIG_HOME/quillon, else
+// $HOME/.config/quillon (both only when absolute); else the program's
+// directory all the same.
+std::string ChooseBaseDirectory(const std::string& programDirectory, bool programDirectoryWritable,
+                                const char* xdgConfigHome, const char* home);
 
 }  // namespace quillon::platform

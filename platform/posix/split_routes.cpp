@@ -9,7 +9,10 @@
 #include <netlink/route/route.h>
 #include <netlink/socket.h>
 #include <linux/rtnetlink.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -127,6 +130,14 @@ Route MakePassRoute(std::uint32_t network, std::uint32_t gateway) {
   return route;
 }
 
+// Counts a request's answer: done, or refused for want of rights (the
+// process lacks CAP_NET_ADMIN). True when done.
+bool Count(int answer, int& done, System::RouteChanges& changes) {
+  if (answer == 0) ++done;
+  if (answer == -NLE_PERM) ++changes.refused;
+  return answer == 0;
+}
+
 class NetlinkRoutePass final : public System::RoutePass {
  public:
   void RouteNetwork(const std::string& network, const std::string& line) override {
@@ -159,7 +170,7 @@ class NetlinkRoutePass final : public System::RoutePass {
       std::vector<Route>& have = existing[network];
       if (std::any_of(have.begin(), have.end(), [](const Route& r) { return IsConnectedRoute(r.get()); })) continue;
       if (gateway == 0) {
-        for (const Route& r : have) changes.deleted += rtnl_route_delete(sock.get(), r.get(), 0) == 0 ? 1 : 0;
+        for (const Route& r : have) Count(rtnl_route_delete(sock.get(), r.get(), 0), changes.deleted, changes);
         continue;
       }
       if (have.size() == 1 && IsPassRoute(have.front().get(), gateway)) {
@@ -169,7 +180,9 @@ class NetlinkRoutePass final : public System::RoutePass {
       // One request puts the new route in place of the one with the same
       // metric, so the network is never without a route; the others go.
       const Route route = MakePassRoute(network, gateway);
-      const bool put = route && rtnl_route_add(sock.get(), route.get(), NLM_F_CREATE | NLM_F_REPLACE) == 0;
+      int added = 0;
+      const bool put =
+          route && Count(rtnl_route_add(sock.get(), route.get(), NLM_F_CREATE | NLM_F_REPLACE), added, changes);
       bool replacedOne = false;
       for (const Route& r : have) {
         if (put && !replacedOne && rtnl_route_get_priority(r.get()) == 0 && rtnl_route_get_tos(r.get()) == 0) {
@@ -178,7 +191,7 @@ class NetlinkRoutePass final : public System::RoutePass {
         }
         // Without the new route (a gateway on no connected network) the
         // network is left without a route, as "route delete" would leave it.
-        changes.deleted += rtnl_route_delete(sock.get(), r.get(), 0) == 0 ? 1 : 0;
+        Count(rtnl_route_delete(sock.get(), r.get(), 0), changes.deleted, changes);
       }
       if (put) (replacedOne ? changes.replaced : changes.added) += 1;
     }
@@ -193,5 +206,24 @@ class NetlinkRoutePass final : public System::RoutePass {
 }  // namespace
 
 std::unique_ptr<System::RoutePass> PosixSystem::BeginRoutePass() { return std::make_unique<NetlinkRoutePass>(); }
+
+bool PosixSystem::LockRouting(const std::string& path) {
+  if (routingLock_ >= 0) return true;
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);  // a read-only config directory
+  if (fd < 0) return true;  // no lock file at all: nobody else can hold it either
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  routingLock_ = fd;
+  return true;
+}
+
+std::string PosixSystem::RouteRightsAdvice() {
+  char exe[4096] = {};
+  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  return "sudo setcap cap_net_admin+ep " + std::string(n > 0 ? exe : "quillon");
+}
 
 }  // namespace quillon::platform

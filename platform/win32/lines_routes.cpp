@@ -95,4 +95,16 @@ std::unique_ptr<System::RoutePass> Win32System::BeginRoutePass() {
   return std::make_unique<CommandRoutePass>(*this);
 }
 
+bool Win32System::LockRouting(const std::string& path) {
+  if (routingLock_ != nullptr) return true;
+  // Open without sharing: a second process cannot open it while this one lives.
+  const HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() != ERROR_SHARING_VIOLATION;
+  routingLock_ = file;
+  return true;
+}
+
+std::string Win32System::RouteRightsAdvice() { return "请右键点击程序，选择“以管理员身份运行”。"; }
+
 }  // namespace quillon::platform

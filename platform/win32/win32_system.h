@@ -43,6 +43,8 @@ class Win32System : public System {
   LookupAnswer LookupHost(const std::string& destination, const std::string& logPath) override;
   bool LookupsMayOverlap() const override { return false; }
   std::unique_ptr<RoutePass> BeginRoutePass() override;
+  bool LockRouting(const std::string& path) override;
+  std::string RouteRightsAdvice() override;
   bool AddDefaultRoute(const std::string& gateway, const std::string& metric) override;
 
  protected:
@@ -58,6 +60,7 @@ class Win32System : public System {
  private:
   std::string homeOverride_;
   void* internet_ = nullptr;  // the WinINet handle, opened on first use
+  void* routingLock_ = nullptr;  // the lock file, open without sharing until the process ends
 };
 
 }  // namespace quillon::platform
