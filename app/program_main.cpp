@@ -1,7 +1,10 @@
-// The process entry: options, the System backend of this build, the window.
+// The process entry: options, the System backend of this build, then the
+// window, or an action of the command line without one.
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
+#include "app/command_line.h"
 #include "app/program.h"
 #include "app/window_description.h"
 #include "platform/system_factory.h"
@@ -13,6 +16,17 @@ int ProgramMain(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const Options options = ParseOptions(args, [](const char* name) { return std::getenv(name); });
   const std::unique_ptr<platform::System> sys = platform::MakeSystem(options.home);
+  CommandLine command;
+  std::string error;
+  const bool understood = ParseCommandLine(args, command, error);
+  if (!understood || command.action != CommandLine::Action::Window) {
+    sys->UseParentConsole();
+    if (!understood) {
+      std::fprintf(stderr, "quillon: %s\n%s", error.c_str(), UsageText().c_str());
+      EndProcess(2);
+    }
+    EndProcess(RunCommandLine(*sys, command, stdout, stderr));
+  }
   const platform::WindowSpec spec = BuildWindowSpec(options.site);
   std::unique_ptr<Program> program;
   platform::RunWindow(argc, argv, spec, [&](platform::Ui& ui) {

@@ -143,6 +143,10 @@ class System {
   };
   virtual std::unique_ptr<RoutePass> BeginRoutePass() = 0;
 
+  // The gateway of the route to `network` (a.b.c.0/24) in the main routing
+  // table now; empty when there is none (or it has no gateway).
+  virtual std::string NetworkRoute(const std::string& network) = 0;
+
   // Takes, for the rest of the process's life, the lock that one process at
   // a time holds while it routes the split list (a window, or a headless
   // service): a file lock on `path`. False when another process holds it.
@@ -150,6 +154,16 @@ class System {
   // What the user can do when route requests are refused for want of
   // rights: one line, the command or step that gives them.
   virtual std::string RouteRightsAdvice() = 0;
+
+  // ---- A program without a window ---------------------------------------------
+
+  // Runs `start`, then waits until the process is asked to stop (SIGTERM or
+  // SIGINT), and returns true. False at once where there is no such thing
+  // (Windows).
+  virtual bool RunUntilStopSignal(const std::function<void()>& start) = 0;
+  // Lets a program that has no console of its own print into the console
+  // of the program that started it (Windows); nothing elsewhere.
+  virtual void UseParentConsole() {}
 
   // ---- Default routes -------------------------------------------------------
 

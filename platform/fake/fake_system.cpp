@@ -242,6 +242,18 @@ class RecordingRoutePass final : public System::RoutePass {
 
 }  // namespace
 
+std::string FakeSystem::NetworkRoute(const std::string& network) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
+  const auto it = networkRoutes.find(network);
+  return it == networkRoutes.end() ? std::string() : it->second;
+}
+
+bool FakeSystem::RunUntilStopSignal(const std::function<void()>& start) {
+  // The stop comes at once.
+  if (start) start();
+  return true;
+}
+
 bool FakeSystem::LockRouting(const std::string& path) {
   std::lock_guard<std::recursive_mutex> hold(lock);
   calls.push_back("LockRouting " + path);

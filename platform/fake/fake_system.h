@@ -85,6 +85,9 @@ class FakeSystem : public System {
   std::unique_ptr<RoutePass> BeginRoutePass() override;
   bool LockRouting(const std::string& path) override;
   std::string RouteRightsAdvice() override { return "grant the rights"; }
+  std::map<std::string, std::string> networkRoutes;  // network -> gateway of its route now
+  std::string NetworkRoute(const std::string& network) override;
+  bool RunUntilStopSignal(const std::function<void()>& start) override;
 
   std::recursive_mutex lock;  // held by every call
 

@@ -51,6 +51,8 @@ class ForwardingSystem : public System {
   std::unique_ptr<RoutePass> BeginRoutePass() override;
   bool LockRouting(const std::string& p) override { return inner_.LockRouting(p); }
   std::string RouteRightsAdvice() override { return inner_.RouteRightsAdvice(); }
+  std::string NetworkRoute(const std::string& n) override { return inner_.NetworkRoute(n); }
+  bool RunUntilStopSignal(const std::function<void()>& s) override { return inner_.RunUntilStopSignal(s); }
 
  protected:
   ByteArray FetchHttp(const std::string& url) override { return inner_.HttpGetText(url); }

@@ -39,6 +39,8 @@ class PosixSystem : public System {
   std::unique_ptr<RoutePass> BeginRoutePass() override;
   bool LockRouting(const std::string& path) override;
   std::string RouteRightsAdvice() override;
+  std::string NetworkRoute(const std::string& network) override;
+  bool RunUntilStopSignal(const std::function<void()>& start) override;
   bool AddDefaultRoute(const std::string& gateway, const std::string& metric) override;
 
  protected:

@@ -10,6 +10,8 @@
 #include <netlink/socket.h>
 #include <linux/rtnetlink.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -217,6 +219,38 @@ bool PosixSystem::LockRouting(const std::string& path) {
     return false;
   }
   routingLock_ = fd;
+  return true;
+}
+
+std::string PosixSystem::NetworkRoute(const std::string& network) {
+  if (!IsNetworkText(network)) return {};
+  Socket sock = OpenRouteSocket();
+  std::vector<Route> routes;
+  if (!sock || !ReadRoutes(sock.get(), routes)) return {};
+  const std::uint32_t wanted = AddressValue(network);
+  for (const Route& r : routes) {
+    std::uint32_t found = 0;
+    if (!IsNetworkRoute(r.get(), found) || found != wanted || rtnl_route_get_nnexthops(r.get()) < 1) continue;
+    nl_addr* gw = rtnl_route_nh_get_gateway(rtnl_route_nexthop_n(r.get(), 0));
+    if (gw == nullptr || nl_addr_get_family(gw) != AF_INET) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET, nl_addr_get_binary_addr(gw), text, sizeof text) != nullptr) return text;
+  }
+  return {};
+}
+
+bool PosixSystem::RunUntilStopSignal(const std::function<void()>& start) {
+  // Blocked in this thread before `start` makes any: every thread started
+  // after inherits the mask, so the signal waits here for sigwait.
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  if (start) start();
+  int received = 0;
+  while (sigwait(&stop, &received) != 0) {
+  }
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <iphlpapi.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -103,6 +104,34 @@ bool Win32System::LockRouting(const std::string& path) {
   if (file == INVALID_HANDLE_VALUE) return GetLastError() != ERROR_SHARING_VIOLATION;
   routingLock_ = file;
   return true;
+}
+
+std::string Win32System::NetworkRoute(const std::string& network) {
+  if (!IsNetworkText(network)) return {};
+  const unsigned long wanted = inet_addr(network.c_str());
+  ULONG size = 0;
+  GetIpForwardTable(nullptr, &size, FALSE);
+  if (size == 0) return {};
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[size]());
+  auto* table = reinterpret_cast<MIB_IPFORWARDTABLE*>(buffer.get());
+  if (GetIpForwardTable(table, &size, FALSE) != NO_ERROR) return {};
+  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+    const MIB_IPFORWARDROW& row = table->table[i];
+    if (row.dwForwardDest != wanted || row.dwForwardMask != inet_addr("255.255.255.0")) continue;
+    in_addr gateway{};
+    gateway.s_addr = row.dwForwardNextHop;
+    return inet_ntoa(gateway);
+  }
+  return {};
+}
+
+void Win32System::UseParentConsole() {
+  // A program without a console of its own prints into its parent's, when
+  // it was started from one.
+  if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+    std::freopen("CONOUT$", "w", stdout);
+    std::freopen("CONOUT$", "w", stderr);
+  }
 }
 
 std::string Win32System::RouteRightsAdvice() { return "请右键点击程序，选择“以管理员身份运行”。"; }

@@ -45,6 +45,9 @@ class Win32System : public System {
   std::unique_ptr<RoutePass> BeginRoutePass() override;
   bool LockRouting(const std::string& path) override;
   std::string RouteRightsAdvice() override;
+  std::string NetworkRoute(const std::string& network) override;
+  bool RunUntilStopSignal(const std::function<void()>&) override { return false; }
+  void UseParentConsole() override;
   bool AddDefaultRoute(const std::string& gateway, const std::string& metric) override;
 
  protected:
