@@ -231,12 +231,17 @@ bool Win32Window::MakeControl(const ControlSpec& c, HWND parent) {
     }
     case ControlKind::ComboBox: {
       // The closed combo box is as high as the table says: its text field
-      // takes what the frame leaves.
-      RECT r;
-      GetWindowRect(hwnd, &r);
-      const LRESULT field = SendMessageA(hwnd, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
-      const int frame = (r.bottom - r.top) - static_cast<int>(field);
-      if (field > 0 && h - frame > 0) SendMessageA(hwnd, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), h - frame);
+      // takes what the frame leaves. The frame differs between systems and
+      // styles, so the field is corrected until the box has that height.
+      LRESULT field = SendMessageA(hwnd, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+      for (int attempt = 0; attempt < 4 && field > 0; ++attempt) {
+        RECT r;
+        GetWindowRect(hwnd, &r);
+        const int off = h - (r.bottom - r.top);
+        if (off == 0 || field + off <= 0) break;
+        field += off;
+        SendMessageA(hwnd, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
+      }
       // A left button press on the box or on its text field.
       SetWindowSubclass(hwnd, &Win32Window::PressProc, static_cast<UINT_PTR>(c.name), reinterpret_cast<DWORD_PTR>(this));
       COMBOBOXINFO info{};
