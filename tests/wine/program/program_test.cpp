@@ -8,6 +8,7 @@
 // that the test command provides.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -409,6 +410,52 @@ TEST_F(ProgramTest, TheSplitListRoutesAddsAndChangesEntriesThroughTheWindow) {
     EXPECT_FALSE(Exists(dir + "\\pwned")) << dir;
   }
   ASSERT_NO_FATAL_FAILURE(CloseWithOk());
+}
+
+// The program file: a GUI program (no console) with the project's version,
+// a manifest that asks for administrator rights, the common controls 6 and
+// DPI awareness, and the icon in its four sizes at 32 bits per pixel.
+TEST(ProgramFile, CarriesVersionManifestAndIcon) {
+  const std::string exe = WinePath(QUILLON_PROGRAM_EXE);
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(exe.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoA(exe.c_str(), 0, size, info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) +
+                "." + std::to_string(HIWORD(fixed->dwFileVersionLS)),
+            kVersion);
+
+  HMODULE file = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(file, nullptr);
+  auto resource = [&](const char* name, const char* type) {
+    HRSRC found = FindResourceA(file, name, type);
+    if (found == nullptr) return std::string();
+    return std::string(static_cast<const char*>(LockResource(LoadResource(file, found))), SizeofResource(file, found));
+  };
+  const std::string manifest = resource(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+  for (const char* wanted : {"level=\"requireAdministrator\"", "Microsoft.Windows.Common-Controls", "dpiAware"}) {
+    EXPECT_NE(manifest.find(wanted), std::string::npos) << wanted;
+  }
+  // The icon group: a header of three words, then 14 bytes per image.
+  const std::string group = resource(MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(14));
+  ASSERT_GE(group.size(), 6u);
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(group[i]); };
+  const unsigned count = byte(4) | (byte(5) << 8);
+  ASSERT_EQ(group.size(), 6u + 14u * count);
+  std::vector<unsigned> sizes;
+  for (unsigned i = 0; i < count; ++i) {
+    sizes.push_back(byte(6 + 14 * i));
+    EXPECT_EQ(byte(6 + 14 * i + 6), 32u) << "bits per pixel";
+  }
+  EXPECT_EQ(sizes, (std::vector<unsigned>{16, 24, 32, 64}));
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(reinterpret_cast<std::uintptr_t>(file) & ~std::uintptr_t{3});
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const char*>(dos) + dos->e_lfanew);
+  EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+  FreeLibrary(file);
 }
 
 }  // namespace
