@@ -4,10 +4,37 @@
 #include <climits>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 namespace quillon::platform {
 
 namespace {
+
+// The last pattern compiled, shared by every thread: a routing pass matches
+// the same pattern thousands of times. A compiled pattern may be used by
+// several threads at once. The cache is never destroyed, since detached
+// workers may still match while the process ends. (It is not thread_local:
+// the MinGW runtime releases a thread's storage before it runs the
+// destructors of its thread_local objects, so every worker thread that
+// ended after a match corrupted the heap of the Windows program.)
+struct RegexCache {
+  std::mutex lock;
+  std::string pattern;
+  std::shared_ptr<const boost::regex> regex;
+};
+
+std::shared_ptr<const boost::regex> CompiledPattern(const std::string& pattern) {
+  static RegexCache* const cache = new RegexCache;
+  {
+    std::lock_guard<std::mutex> hold(cache->lock);
+    if (cache->regex && cache->pattern == pattern) return cache->regex;
+  }
+  auto regex = std::make_shared<const boost::regex>(pattern, boost::regex::perl);  // throws when it does not compile
+  std::lock_guard<std::mutex> hold(cache->lock);
+  cache->pattern = pattern;
+  cache->regex = regex;
+  return regex;
+}
 
 char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -180,16 +207,8 @@ std::vector<std::string> RegexFindAll(const std::string& pattern, const std::str
   std::vector<std::string> found;
   if (text.empty()) return found;
   try {
-    // A routing pass matches the same pattern thousands of times: each
-    // thread keeps the last pattern it compiled.
-    thread_local std::string lastPattern;
-    thread_local std::unique_ptr<boost::regex> lastRegex;
-    if (!lastRegex || lastPattern != pattern) {
-      lastRegex.reset();
-      lastRegex = std::make_unique<boost::regex>(pattern, boost::regex::perl);
-      lastPattern = pattern;
-    }
-    const boost::regex& re = *lastRegex;
+    const std::shared_ptr<const boost::regex> compiled = CompiledPattern(pattern);
+    const boost::regex& re = *compiled;
     auto begin = text.cbegin();
     const auto end = text.cend();
     auto flags = boost::match_default;

@@ -2,6 +2,7 @@
 # Builds and runs Quillon on Debian 12 (as root, from a fresh clone):
 #
 #   scripts/run.sh [QUILLON ARGS...]        e.g. scripts/run.sh --home /tmp/quillon
+#   scripts/run.sh --windows [QUILLON ARGS...]   the Windows program under Wine
 #
 #  1. installs the packages (scripts/install-deps.sh),
 #  2. configures and builds the `linux` preset (build/linux),
@@ -16,7 +17,17 @@
 # box there, so Quillon is then stopped; the script exits with 0 when the
 # screenshot was taken (Quillon's own exit code when it ended by itself).
 #
+# With --windows (or QUILLON_WINDOWS=1) it builds quillon.exe (the `windows`
+# preset) and the site (the `linux` preset's quillon-site only) and runs
+# quillon.exe under Wine (tests/wine/wine-run.sh: a private network
+# namespace, code page 936) on a Wine desktop of 800x600. The site runs inside
+# that namespace, on its 127.0.0.1. There are no lines in the namespace, so
+# the line selectors stay empty; arguments for quillon.exe take Windows paths
+# (Z:\tmp\quillon for /tmp/quillon). The exit code is Wine's. Without a
+# display the screenshot goes to build/run-screenshot-windows.png.
+#
 # Environment:
+#   QUILLON_WINDOWS=1     the same as --windows
 #   QUILLON_NO_SITE=1     do not start the site (Quillon then shows its start
 #                         failure box, as on a machine that cannot reach the site)
 #   QUILLON_SITE_PORT=N   the site's port (default 18080)
@@ -131,8 +142,28 @@ cd "$repo"
 build_dir=${QUILLON_BUILD_DIR:-$repo/build/linux}
 port=${QUILLON_SITE_PORT:-18080}
 site_addr=127.0.0.1:$port
+windows=
+if [[ ${1:-} == --windows ]]; then
+  windows=1
+  shift
+elif [[ ${QUILLON_WINDOWS:-} == 1 ]]; then
+  windows=1
+fi
 
-if [[ ${QUILLON_SKIP_BUILD:-} != 1 && -z ${QUILLON_BUILD_DIR:-} ]]; then
+if [[ -n $windows && ${QUILLON_SKIP_BUILD:-} != 1 ]]; then
+  say "installing the packages (scripts/install-deps.sh)"
+  "$repo/scripts/install-deps.sh"
+  say "configuring the windows preset and building quillon.exe into $repo/build/windows"
+  cmake --preset windows
+  cmake --build --preset windows --target quillon
+  if [[ ${QUILLON_NO_SITE:-} != 1 && -z ${QUILLON_BUILD_DIR:-} ]]; then
+    say "configuring the linux preset and building the config site into $build_dir"
+    cmake --preset linux
+    cmake --build --preset linux --target quillon-site
+  fi
+elif [[ -n $windows ]]; then
+  say "not building: using the binaries in $repo/build/windows and $build_dir"
+elif [[ ${QUILLON_SKIP_BUILD:-} != 1 && -z ${QUILLON_BUILD_DIR:-} ]]; then
   say "installing the packages (scripts/install-deps.sh)"
   "$repo/scripts/install-deps.sh"
   say "configuring and building the linux preset into $build_dir"
@@ -143,14 +174,18 @@ else
 fi
 
 quillon=
-for candidate in "$build_dir/app/quillon" "$build_dir/quillon"; do
+candidates=("$build_dir/app/quillon" "$build_dir/quillon")
+if [[ -n $windows ]]; then
+  candidates=("$repo/build/windows/app/quillon.exe")
+fi
+for candidate in "${candidates[@]}"; do
   if [[ -x $candidate ]]; then
     quillon=$candidate
     break
   fi
 done
 if [[ -z $quillon ]]; then
-  say "no Quillon program in $build_dir (looked for app/quillon and quillon)"
+  say "no Quillon program (looked for ${candidates[*]})"
   exit 1
 fi
 site_bin=$build_dir/site/quillon-site
@@ -211,7 +246,17 @@ trap clean_up EXIT
 trap 'say "interrupted"; exit 130' INT
 trap 'say "terminated"; exit 143' TERM
 
-if [[ ${QUILLON_NO_SITE:-} == 1 ]]; then
+if [[ -n $windows ]]; then
+  # Wine runs in a network namespace of its own: the site runs in there.
+  if [[ ${QUILLON_NO_SITE:-} == 1 ]]; then
+    say "QUILLON_NO_SITE=1: not starting the config site; Quillon's version gate will fail"
+  else
+    [[ -x $site_bin ]] || { say "no config site program at $site_bin"; exit 1; }
+    say "the config site runs inside Wine's private network namespace on $site_addr"
+    QUILLON_WINE_SIDECAR=$(printf '%q ' "$site_bin" --listen 127.0.0.1 --port "$port" --root "$repo/site")
+    export QUILLON_WINE_SIDECAR QUILLON_WINE_SIDECAR_PORT=$port
+  fi
+elif [[ ${QUILLON_NO_SITE:-} == 1 ]]; then
   say "QUILLON_NO_SITE=1: not starting the config site; Quillon's version gate will fail"
   if probe_gate "$port" >/dev/null; then
     say "warning: something already answers on $site_addr, so the gate may pass after all"
@@ -267,17 +312,25 @@ wait_for_child() {
   set -e
   child_pid=
 }
+# The command that runs Quillon.
+command=("$quillon" --site "$site_addr" "$@")
+shot=$repo/build/run-screenshot.png
+if [[ -n $windows ]]; then
+  # Wine's virtual desktop: the window gets its frame without a window manager.
+  command=("$repo/tests/wine/wine-run.sh" "$repo/build/windows/wine" explorer "/desktop=Quillon,800x600"
+           "Z:${quillon//\//\\}" --site "$site_addr" "$@")
+  shot=$repo/build/run-screenshot-windows.png
+fi
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
-  shot=$repo/build/run-screenshot.png
   inner_pidfile=$(mktemp)
   say "no display: running Quillon under Xvfb (800x600); screenshot to $shot"
-  say "command: $quillon --site $site_addr $*"
+  say "command: ${command[*]}"
   QUILLON_RUN_PIDFILE=$inner_pidfile xvfb-run -a -s "-screen 0 800x600x24" \
-    bash "$repo/scripts/run.sh" --on-xvfb "$shot" "$quillon" --site "$site_addr" "$@" &
+    bash "$repo/scripts/run.sh" --on-xvfb "$shot" "${command[@]}" &
   wait_for_child
 else
-  say "running: $quillon --site $site_addr $*"
-  "$quillon" --site "$site_addr" "$@" &
+  say "running: ${command[*]}"
+  "${command[@]}" &
   wait_for_child
   say "Quillon ended (exit code $rc)"
 fi

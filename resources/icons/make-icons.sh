@@ -1,6 +1,7 @@
 #!/bin/sh
 # Draws the program's icon (a line that splits into two routes, on a rounded
-# teal tile) at 256 px and scales it to the four sizes of the window icon.
+# teal tile) at 256 px, scales it to the four sizes of the window icon and
+# packs those into quillon.ico (32 bits per pixel) for the Windows program.
 # Needs ImageMagick's `convert`. Run from anywhere; writes beside this script.
 set -eu
 dir=$(cd "$(dirname "$0")" && pwd)
@@ -22,3 +23,6 @@ convert -size 256x256 xc:none \
 for size in 16 24 32 64; do
   convert "$big" -filter Lanczos -resize "${size}x${size}" "PNG32:$dir/quillon-$size.png"
 done
+
+# Windows icon resource: the four images, each 32-bit with alpha.
+convert "$dir/quillon-16.png" "$dir/quillon-24.png" "$dir/quillon-32.png" "$dir/quillon-64.png" "$dir/quillon.ico"

@@ -8,6 +8,12 @@
 # STATE_DIR holds the Wine prefix and the zh_CN.UTF-8 locale (so the ANSI
 # code page is 936); both are made on first use. Extra Windows directories for
 # PATH can be given in QUILLON_WINE_PATH (prepended, Windows syntax).
+#
+# QUILLON_WINE_SIDECAR: a shell command started in the background inside the
+# namespace before the program (a server the program talks to on 127.0.0.1),
+# and stopped when the program ends. With QUILLON_WINE_SIDECAR_PORT the
+# program starts once that port of 127.0.0.1 accepts connections (at most
+# 10 s). SIGTERM or SIGINT end every Wine process of the run.
 set -euo pipefail
 
 state="$1"; shift
@@ -26,7 +32,7 @@ fi
 printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "$state/resolv.conf"
 
 export WINEPREFIX="$state/prefix"
-export WINEDEBUG=-all
+export WINEDEBUG="${QUILLON_WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LOCPATH="$state/locale"
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
@@ -44,12 +50,36 @@ inner() {
     "$WINE" wineboot -i >/dev/null 2>&1 || true
     /usr/lib/wine/wineserver -w || true
   fi
+  sidecar=
+  if [ -n "${QUILLON_WINE_SIDECAR:-}" ]; then
+    bash -c "exec $QUILLON_WINE_SIDECAR" &
+    sidecar=$!
+    if [ -n "${QUILLON_WINE_SIDECAR_PORT:-}" ]; then
+      for _ in $(seq 1 100); do
+        if (exec 3<>"/dev/tcp/127.0.0.1/$QUILLON_WINE_SIDECAR_PORT") 2>/dev/null; then break; fi
+        kill -0 "$sidecar" 2>/dev/null || { echo "wine-run: the sidecar ended" >&2; exit 1; }
+        sleep 0.1
+      done
+    fi
+  fi
+  end_all() {
+    /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+    if [ -n "$sidecar" ]; then kill "$sidecar" 2>/dev/null || true; fi
+  }
+  trap 'end_all; exit 143' TERM
+  trap 'end_all; exit 130' INT
   set +e
-  "$WINE" "$@"
+  # In the background, so that a signal is handled while the program runs.
+  "$WINE" "$@" &
+  wait $!
   rc=$?
-  /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+  end_all
   exit $rc
 }
 export -f inner
 export WINE state
-exec unshare -m -n bash -c 'inner "$@"' inner "$@"
+# Without address space randomisation: this Wine has no preloader to keep
+# its fixed addresses free, and a randomly placed mapping there now and then
+# makes a new process die at its start ("failed to map the shared user
+# data"), which tests that start many commands would meet.
+exec unshare -m -n setarch "$(uname -m)" -R bash -c 'inner "$@"' inner "$@"

@@ -1,0 +1,124 @@
+// The main window on the Win32 API, built from the window description: every
+// control becomes a child window at its table geometry (client coordinates of
+// the window, or of the panel that holds it), with its caption, font and
+// initial visibility. Only the window thread uses this class; Win32Ui turns
+// calls from other threads into posted or blocking calls.
+//
+// Controls:
+//   list view   comctl32 report view in owner-data mode: the rows live here,
+//               so replacing tens of thousands of rows is one step
+//   combo box   drop-down with an editable text field, unsorted
+//   rich edit   RichEdit20A (riched20.dll)
+//   group box   a panel: a container window at the group box's geometry that
+//               holds the frame and the panel's controls, so hiding the
+//               panel hides them, and their notifications reach the window
+//   labels      static controls drawn on the window's background
+// The hidden top-level menu is never shown as a menu bar; its one pop-up is
+// the list's context menu.
+//
+// Private to platform/win32: it includes <windows.h>.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/ui.h"
+#include "platform/window_model.h"
+
+namespace quillon::platform::win32 {
+
+// Messages of the window thread's own making.
+enum : UINT {
+  kCreatedMessage = WM_APP + 1,      // to the window: fire Event::Created
+  kComboChosenMessage = WM_APP + 2,  // to the window: wParam = the combo box's Control
+};
+
+class Win32Window {
+ public:
+  using Sink = std::function<bool(Control, Event, const std::string&)>;
+
+  // `sink` receives every event of the window; `endProgram` ends the program
+  // after a close that the close query allowed.
+  Win32Window(const WindowSpec& spec, Sink sink, std::function<void()> endProgram);
+  ~Win32Window();
+  Win32Window(const Win32Window&) = delete;
+  Win32Window& operator=(const Win32Window&) = delete;
+
+  // Creates the window and its controls (hidden); false when the window
+  // could not be made.
+  bool Create();
+  // Centres the window on the screen, shows it and posts Event::Created.
+  void Show();
+  // Set by EndProgram: the window then closes without asking.
+  void SetEnding() { ending_ = true; }
+  void Destroy();
+
+  HWND Main() const { return main_; }
+  // The control's own window (for a group box: its panel), or null for the
+  // components, the menu and its items.
+  HWND Handle(Control c) const;
+
+  std::string Text(Control c) const;
+  void SetText(Control c, const std::string& text);
+  void SetVisible(Control c, bool visible);
+  bool IsVisible(Control c) const;
+  int AddItem(Control c, const std::string& text, int value);
+
+  // The list view's rows.
+  void ClearRows();
+  int AppendRow();
+  void SetCell(int row, int column, const std::string& text);
+  std::string Cell(int row, int column) const;
+  int SelectedRow() const;
+  int RowCount() const { return static_cast<int>(rows_.size()); }
+  void ReplaceRows(std::vector<Row> rows);
+  void AppendFilledRow(Row cells, int numberColumn);
+
+  // Shows the menu's pop-up at the pointer + (3, 3); the chosen item's
+  // Event::Chosen comes after the caller has returned.
+  void Popup(Control menu);
+  // Files dropped anywhere on the window fire `target`'s Event::FilesDropped;
+  // false when drops are already on.
+  bool EnableDrops(Control target);
+
+ private:
+  static LRESULT CALLBACK MainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK PanelProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK PressProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                    DWORD_PTR data);
+
+  LRESULT OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  void OnCommand(WPARAM wParam, LPARAM lParam);
+  LRESULT OnNotify(const NMHDR* header);
+  void OnDropFiles(HDROP drop);
+  void OnClose();
+  bool Fire(Control c, Event e, const std::string& argument = {});
+
+  bool MakeControl(const ControlSpec& c, HWND parent);
+  void MakeMenu();
+  int Scale(int pixels) const;
+  bool ControlOfId(int id, Control* c) const;
+  const ControlSpec* SpecOf(Control c) const { return spec_.Find(c); }
+
+  const WindowSpec& spec_;
+  Sink sink_;
+  std::function<void()> endProgram_;
+  HWND main_ = nullptr;
+  HFONT font_ = nullptr;
+  int dpi_ = 96;
+  std::map<Control, HWND> handles_;
+  std::map<Control, HWND> frames_;  // a panel's group box frame
+  HWND list_ = nullptr;
+  std::vector<Row> rows_;
+  HMENU menuBar_ = nullptr;   // the hidden top-level menu
+  HMENU popup_ = nullptr;     // its pop-up: the context menu
+  bool dropsEnabled_ = false;
+  Control dropTarget_;
+  bool ending_ = false;
+};
+
+}  // namespace quillon::platform::win32
