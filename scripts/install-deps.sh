@@ -11,6 +11,8 @@ PACKAGES=(
   libcpp-httplib-dev
   # tests
   googletest libgtest-dev libgmock-dev dnsmasq-base iproute2 util-linux strace
+  # the Debian package and its test
+  dpkg-dev file libcap2-bin desktop-file-utils
   # Windows cross build and its tests under Wine
   g++-mingw-w64-x86-64 wine64 locales
   # screenshots and the run command without a display; xdotool answers the

@@ -27,7 +27,7 @@ void Usage(std::FILE* to) {
       "usage: quillon-site [--listen ADDR] [--port N] [--root DIR]\n"
       "  --listen ADDR  address to listen on (default 127.0.0.1)\n"
       "  --port N       port (default 18080; 0 takes a free one)\n"
-      "  --root DIR     the site folder holding config/ and prepared/\n"
+      "  --root DIR     the site folder holding prepared/ (and optionally config/)\n"
       "                 (default: the site folder beside the program, else the source tree's)\n",
       to);
 }
@@ -40,7 +40,7 @@ std::string DefaultRoot(const char* argv0) {
   fs::path self = fs::read_symlink("/proc/self/exe", ec);
   if (ec) self = fs::path(argv0);
   for (const fs::path& dir : {self.parent_path() / "site", self.parent_path()}) {
-    if (fs::is_directory(dir / "prepared", ec) && fs::is_directory(dir / "config", ec)) return dir.string();
+    if (fs::is_directory(dir / "prepared", ec)) return dir.string();
   }
   return QUILLON_SITE_SOURCE_ROOT;
 }

@@ -180,18 +180,18 @@ void NamespaceTest::TearDown() {
 
 // ---- background programs ----
 
-namespace {
-
-std::string MakeTempDirectory() {
-  char pattern[] = "/tmp/quillon-netns-XXXXXX";
-  return mkdtemp(pattern) != nullptr ? std::string(pattern) : std::string();
-}
-
 std::string ReadFileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream all;
   all << in.rdbuf();
   return all.str();
+}
+
+namespace {
+
+std::string MakeTempDirectory() {
+  char pattern[] = "/tmp/quillon-netns-XXXXXX";
+  return mkdtemp(pattern) != nullptr ? std::string(pattern) : std::string();
 }
 
 // Waits (polling) until `done` holds, at most `seconds`.
@@ -224,6 +224,43 @@ Background::Background(const std::vector<std::string>& argv, const std::string& 
   pid_ = pid;
 }
 
+int Background::Stop(int signal) {
+  if (pid_ <= 0) return -1;
+  kill(pid_, signal);
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+ProgramRun RunProgram(const std::vector<std::string>& argv) {
+  ProgramRun run;
+  const std::string dir = MakeTempDirectory();
+  const std::string out = dir + "/out", err = dir + "/err";
+  const pid_t pid = fork();
+  if (pid < 0) return run;
+  if (pid == 0) {
+    const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(o, 1);
+    dup2(e, 2);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.out = ReadFileText(out);
+  run.err = ReadFileText(err);
+  std::filesystem::remove_all(dir);
+  return run;
+}
+
 Background::~Background() {
   if (pid_ <= 0) return;
   kill(pid_, SIGTERM);
@@ -232,7 +269,8 @@ Background::~Background() {
   }
 }
 
-TestDns::TestDns(const std::map<std::string, std::vector<std::string>>& records) : directory_(MakeTempDirectory()) {
+TestDns::TestDns(const std::map<std::string, std::vector<std::string>>& records, const std::vector<std::string>& extra)
+    : directory_(MakeTempDirectory()) {
   if (directory_.empty() || records.empty()) return;
   const std::string hosts = directory_ + "/hosts";
   {
@@ -241,11 +279,11 @@ TestDns::TestDns(const std::map<std::string, std::vector<std::string>>& records)
       for (const auto& a : addresses) out << a << ' ' << name << '\n';
     }
   }
-  server_ = std::make_unique<Background>(
-      std::vector<std::string>{"dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null", "--pid-file=",
-                               "--user=root", "--listen-address=127.0.0.1", "--bind-interfaces", "--no-resolv",
-                               "--no-hosts", "--addn-hosts=" + hosts, "--cache-size=0", "--log-facility=-"},
-      directory_ + "/dnsmasq.log");
+  std::vector<std::string> argv{"dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null", "--pid-file=",
+                                "--user=root", "--listen-address=127.0.0.1", "--bind-interfaces", "--no-resolv",
+                                "--no-hosts", "--addn-hosts=" + hosts, "--cache-size=0", "--log-facility=-"};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  server_ = std::make_unique<Background>(argv, directory_ + "/dnsmasq.log");
   const std::string first = records.begin()->first;
   ready_ = server_->Started() && WaitFor([&] {
              addrinfo hints{};

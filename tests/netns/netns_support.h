@@ -84,17 +84,35 @@ class Background {
   Background(const Background&) = delete;
   Background& operator=(const Background&) = delete;
   bool Started() const { return pid_ > 0; }
+  // Sends `signal` and waits for the end; the exit code, or -1 when the
+  // program did not exit by itself (killed by a signal).
+  int Stop(int signal);
 
  private:
   int pid_ = -1;
 };
+
+// Runs a program to its end (no shell) with its standard output and error
+// captured apart.
+struct ProgramRun {
+  int code = -1;  // the exit code, -1 when killed by a signal
+  std::string out;
+  std::string err;
+};
+ProgramRun RunProgram(const std::vector<std::string>& argv);
+
+// The whole file, as bytes.
+std::string ReadFileText(const std::string& path);
 
 // dnsmasq on the namespace's loopback, answering exactly `records` (name ->
 // its IPv4 addresses) and refusing every other name. The constructor waits
 // until the first name resolves (at most 10 s); Ready() tells whether it did.
 class TestDns {
  public:
-  explicit TestDns(const std::map<std::string, std::vector<std::string>>& records);
+  // `extra`: more dnsmasq options (e.g. --server=/slow.test/ADDR sends one
+  // domain's questions to a server that never answers).
+  explicit TestDns(const std::map<std::string, std::vector<std::string>>& records,
+                   const std::vector<std::string>& extra = {});
   bool Ready() const { return ready_; }
 
  private:

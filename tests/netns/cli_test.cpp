@@ -1,0 +1,135 @@
+// The command line of the real program, in the namespace with its three
+// lines and a dnsmasq: every action's output and exit code, a steady second
+// --apply, --why, bad arguments, a run without the right to change routes,
+// and the service stopped in the middle of a pass.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/netns/netns_support.h"
+
+namespace quillon::netns {
+namespace {
+
+using ::testing::HasSubstr;
+using Texts = std::vector<std::string>;
+
+class NetnsCommandLine : public NamespaceTest {
+ protected:
+  ProgramRun Quillon(Texts args) {
+    args.insert(args.begin(), {QUILLON_PROGRAM, "--home", home_});
+    return RunProgram(args);
+  }
+  std::string Store() { return ReadFileText(home_ + "/分流器配置/http.ini"); }
+};
+
+Texts Lines(const std::string& text) {
+  Texts lines;
+  std::size_t start = 0;
+  for (std::size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+    lines.push_back(text.substr(start, nl - start));
+  }
+  return lines;
+}
+
+TEST_F(NetnsCommandLine, EveryActionWithItsOutputAndExitCode) {
+  TestDns dns({{"video.example.test", {"198.18.1.5", "198.18.2.6"}}, {"other.example.test", {"198.18.9.9"}}});
+  ASSERT_TRUE(dns.Ready());
+
+  ProgramRun r = Quillon({"--add", "video.example.test", "--line", "198.51.100.1", "--note", "视频"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "1\tvideo.example.test\t198.51.100.1\t电信 线路\t开启\t视频\n");
+  r = Quillon({"--add", "nosuch.example.test", "--line", "192.0.2.1"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+  r = Quillon({"--import", QUILLON_TEST_DATA "/prepared/gbk-from-windows.ini"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "本次载入[2]条配置已完成\n");
+  EXPECT_EQ(Lines(Quillon({"--list"}).out).size(), 3u);
+
+  r = Quillon({"--apply"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "routes added 2, replaced 0, deleted 0, already right 0\n");  // 198.18.8.8 is disabled
+  r = Quillon({"--apply"});
+  EXPECT_EQ(r.out, "routes added 0, replaced 0, deleted 0, already right 2\n");
+
+  r = Quillon({"--why", "video.example.test"});
+  EXPECT_EQ(r.code, 0);
+  // The server may give the two addresses in either order.
+  EXPECT_THAT(Lines(r.out), ::testing::UnorderedElementsAre(
+                                "destination: video.example.test", ::testing::StartsWith("lookup answer: 198.18."),
+                                "line: 198.51.100.1 (enabled)", "198.18.1.0/24: routed through 198.51.100.1 now",
+                                "198.18.2.0/24: routed through 198.51.100.1 now"));
+  EXPECT_THAT(Quillon({"--why", "198.18.8.8"}).out, HasSubstr("line: 198.51.100.1 (disabled: its networks get no route)\n"
+                                                              "198.18.8.0/24: no route now"));
+  EXPECT_THAT(Quillon({"--why", "other.example.test"}).out,
+              HasSubstr("line: not in the split list\n198.18.9.0/24: no route now"));
+
+  const std::string exported = home_ + "/exported.ini";
+  r = Quillon({"--export", exported});
+  EXPECT_EQ(r.out, "exported 3 entries to " + exported + "\n");
+  EXPECT_THAT(ReadFileText(exported), HasSubstr("[视频.example.test]\nxl=192.0.2.1\nzt=1\nbz=电信线路的视频\n"));
+
+  for (const Texts& bad : {Texts{"--frobnicate"}, Texts{"--list", "--apply"}, Texts{"--add", "a.test"},
+                           Texts{"--add", "a.test", "--line", "a.test"}, Texts{"--why", "-x"}}) {
+    r = Quillon(bad);
+    EXPECT_EQ(r.code, 2) << bad.front();
+    EXPECT_THAT(r.err, HasSubstr("quillon: ")) << bad.front();
+  }
+}
+
+TEST_F(NetnsCommandLine, WithoutTheRightToRouteItSaysSoOnceAndLeavesTheStore) {
+  TestDns dns(std::map<std::string, Texts>{{"video.example.test", {"198.18.1.5"}}});
+  ASSERT_TRUE(dns.Ready());
+  ASSERT_EQ(Quillon({"--add", "video.example.test", "--line", "198.51.100.1"}).code, 0);
+  const std::string before = Store();
+  // The bounding set without cap_net_admin: even root has it no more.
+  const ProgramRun r = RunProgram({"setpriv", "--bounding-set=-net_admin", "--inh-caps=-net_admin", "--",
+                                   QUILLON_PROGRAM, "--home", home_, "--apply"});
+  EXPECT_EQ(r.code, 1);
+  ASSERT_EQ(Lines(r.err).size(), 1u) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("no right to change routes"));
+  EXPECT_THAT(r.err, HasSubstr("sudo setcap cap_net_admin+ep "));
+  EXPECT_EQ(Store(), before);
+}
+
+TEST_F(NetnsCommandLine, TheServiceStoppedDuringAPassEndsItFirst) {
+  // slow.test is asked of a server on v0's network that nobody answers for:
+  // each such lookup waits for the resolver's timeout, so the pass lasts.
+  TestDns dns({{"a.example.test", {"198.18.1.1"}}, {"b.example.test", {"198.18.2.1"}}},
+              {"--server=/slow.test/192.0.2.250"});
+  ASSERT_TRUE(dns.Ready());
+  for (const char* name : {"a.example.test", "b.example.test"}) {
+    ASSERT_EQ(Quillon({"--add", name, "--line", "203.0.113.1"}).code, 0);
+  }
+  const std::string store = home_ + "/分流器配置/http.ini";
+  {
+    std::ofstream(store, std::ios::app) << "[x.slow.test]\nxl=192.0.2.1\nzt=1\n";
+  }
+  const std::string before = Store();
+  const std::string log = home_ + "/service.log";
+  Background service({QUILLON_PROGRAM, "--home", home_, "--service"}, log);
+  ASSERT_TRUE(service.Started());
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ReadFileText(log).find("now and every minute") == std::string::npos && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_THAT(ReadFileText(log), HasSubstr("now and every minute"));
+  // The pass is waiting for the slow lookup now.
+  EXPECT_EQ(service.Stop(SIGTERM), 0);
+  EXPECT_THAT(ReadFileText(log), HasSubstr("quillon: stopped"));
+  const Texts routes = RouteTexts();
+  EXPECT_THAT(routes, ::testing::Contains(HasSubstr("198.18.1.0/24 via 203.0.113.1")));
+  EXPECT_THAT(routes, ::testing::Contains(HasSubstr("198.18.2.0/24 via 203.0.113.1")));
+  EXPECT_EQ(Store(), before);
+}
+
+}  // namespace
+}  // namespace quillon::netns
