@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
+#include <thread>
 
 namespace quillon::platform {
 namespace {
@@ -124,6 +126,19 @@ TEST(RegexFindAll, EmptyTextOrBadPatternGiveNothing) {
   EXPECT_TRUE(RegexFindAll("a", "").empty());
   EXPECT_TRUE(RegexFindAll("(unclosed", "unclosed").empty());
   EXPECT_TRUE(RegexFindAll("[z-a]", "abc").empty());
+}
+
+TEST(RegexFindAll, ManyThreadsCompilingAtOnce) {
+  // Every worker thread compiles the pattern for itself, and the regex
+  // library's caches are shared by all of them; the linux-tsan preset checks
+  // that they are locked.
+  std::atomic<int> right{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 16; ++t) {
+    threads.emplace_back([&] { right += RegexFindAll("[0-9]+", "a1b22") == Pieces{"1", "22"} ? 1 : 0; });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(right, 16);
 }
 
 }  // namespace
