@@ -3,7 +3,9 @@
 #include <boost/regex.hpp>
 #include <climits>
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <mutex>
 
 namespace quillon::platform {
 
@@ -176,20 +178,36 @@ std::string ToText(double number) {
   return buffer;
 }
 
+namespace {
+
+// A routing pass matches the same pattern thousands of times, so compiled
+// patterns are kept, one set for all threads: a compiled regex may be
+// matched from many threads at once. Not kept per thread: with mingw-w64 a
+// thread_local object's storage is freed before its destructor runs at the
+// thread's end, so every worker that had compiled a pattern corrupted the
+// heap as it ended. Never destroyed, since a detached worker may still be
+// matching while the process ends. Throws for a pattern that does not
+// compile.
+std::shared_ptr<const boost::regex> Compiled(const std::string& pattern) {
+  constexpr std::size_t kKept = 16;  // the program uses a handful of patterns
+  static auto* lock = new std::mutex;
+  static auto* kept = new std::map<std::string, std::shared_ptr<const boost::regex>>;
+  std::lock_guard<std::mutex> hold(*lock);
+  if (const auto it = kept->find(pattern); it != kept->end()) return it->second;
+  auto compiled = std::make_shared<const boost::regex>(pattern, boost::regex::perl);
+  if (kept->size() >= kKept) kept->clear();
+  kept->emplace(pattern, compiled);
+  return compiled;
+}
+
+}  // namespace
+
 std::vector<std::string> RegexFindAll(const std::string& pattern, const std::string& text) {
   std::vector<std::string> found;
   if (text.empty()) return found;
   try {
-    // A routing pass matches the same pattern thousands of times: each
-    // thread keeps the last pattern it compiled.
-    thread_local std::string lastPattern;
-    thread_local std::unique_ptr<boost::regex> lastRegex;
-    if (!lastRegex || lastPattern != pattern) {
-      lastRegex.reset();
-      lastRegex = std::make_unique<boost::regex>(pattern, boost::regex::perl);
-      lastPattern = pattern;
-    }
-    const boost::regex& re = *lastRegex;
+    const std::shared_ptr<const boost::regex> compiled = Compiled(pattern);
+    const boost::regex& re = *compiled;
     auto begin = text.cbegin();
     const auto end = text.cend();
     auto flags = boost::match_default;
