@@ -3,38 +3,13 @@
 #include <boost/regex.hpp>
 #include <climits>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
 
 namespace quillon::platform {
 
 namespace {
-
-// The last pattern compiled, shared by every thread: a routing pass matches
-// the same pattern thousands of times. A compiled pattern may be used by
-// several threads at once. The cache is never destroyed, since detached
-// workers may still match while the process ends. (It is not thread_local:
-// the MinGW runtime releases a thread's storage before it runs the
-// destructors of its thread_local objects, so every worker thread that
-// ended after a match corrupted the heap of the Windows program.)
-struct RegexCache {
-  std::mutex lock;
-  std::string pattern;
-  std::shared_ptr<const boost::regex> regex;
-};
-
-std::shared_ptr<const boost::regex> CompiledPattern(const std::string& pattern) {
-  static RegexCache* const cache = new RegexCache;
-  {
-    std::lock_guard<std::mutex> hold(cache->lock);
-    if (cache->regex && cache->pattern == pattern) return cache->regex;
-  }
-  auto regex = std::make_shared<const boost::regex>(pattern, boost::regex::perl);  // throws when it does not compile
-  std::lock_guard<std::mutex> hold(cache->lock);
-  cache->pattern = pattern;
-  cache->regex = regex;
-  return regex;
-}
 
 char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -203,11 +178,35 @@ std::string ToText(double number) {
   return buffer;
 }
 
+namespace {
+
+// A routing pass matches the same pattern thousands of times, so compiled
+// patterns are kept, one set for all threads: a compiled regex may be
+// matched from many threads at once. Not kept per thread: with mingw-w64 a
+// thread_local object's storage is freed before its destructor runs at the
+// thread's end, so every worker that had compiled a pattern corrupted the
+// heap as it ended. Never destroyed, since a detached worker may still be
+// matching while the process ends. Throws for a pattern that does not
+// compile.
+std::shared_ptr<const boost::regex> Compiled(const std::string& pattern) {
+  constexpr std::size_t kKept = 16;  // the program uses a handful of patterns
+  static auto* lock = new std::mutex;
+  static auto* kept = new std::map<std::string, std::shared_ptr<const boost::regex>>;
+  std::lock_guard<std::mutex> hold(*lock);
+  if (const auto it = kept->find(pattern); it != kept->end()) return it->second;
+  auto compiled = std::make_shared<const boost::regex>(pattern, boost::regex::perl);
+  if (kept->size() >= kKept) kept->clear();
+  kept->emplace(pattern, compiled);
+  return compiled;
+}
+
+}  // namespace
+
 std::vector<std::string> RegexFindAll(const std::string& pattern, const std::string& text) {
   std::vector<std::string> found;
   if (text.empty()) return found;
   try {
-    const std::shared_ptr<const boost::regex> compiled = CompiledPattern(pattern);
+    const std::shared_ptr<const boost::regex> compiled = Compiled(pattern);
     const boost::regex& re = *compiled;
     auto begin = text.cbegin();
     const auto end = text.cend();

@@ -7,6 +7,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -34,9 +35,49 @@
 #include "platform/qt/qt_window.h"
 #include "platform/qt/texts.h"
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace quillon::platform::qt {
 
 namespace {
+
+// A function queued for the window thread's event loop. Qt hands the event
+// from thread to thread under locks of its own, which ThreadSanitizer does
+// not see (Qt is not built with it); in that build the two annotations tell
+// it what the queue guarantees: all that the posting thread did before the
+// post happens before the event is handled or dropped.
+class FunctionEvent final : public QEvent {
+ public:
+  static constexpr QEvent::Type kType = QEvent::User;
+  explicit FunctionEvent(std::function<void()> fn) : QEvent(kType), fn_(std::move(fn)) {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_release(this);
+#endif
+  }
+  ~FunctionEvent() override { Received(this); }
+  void Run() { fn_(); }
+  static void Received([[maybe_unused]] QEvent* e) {
+#if defined(__SANITIZE_THREAD__)
+    __tsan_acquire(e);
+#endif
+  }
+
+ private:
+  std::function<void()> fn_;
+};
+
+// Receives the functions queued for the window thread; lives there.
+class Agent final : public QObject {
+ public:
+  bool event(QEvent* e) override {
+    FunctionEvent::Received(e);
+    if (e->type() != FunctionEvent::kType) return QObject::event(e);
+    static_cast<FunctionEvent*>(e)->Run();
+    return true;
+  }
+};
 
 // The browse dialog. With files included it gives the file OR the folder
 // that is selected (or typed) when the user accepts, like the shell's browse
@@ -111,7 +152,7 @@ BoxStyle StyleOf(int style) {
 
 }  // namespace
 
-QtUi::QtUi(WindowSpec spec) : spec_(std::move(spec)), agent_(std::make_unique<QObject>()) {
+QtUi::QtUi(WindowSpec spec) : spec_(std::move(spec)), agent_(std::make_unique<Agent>()) {
   for (const auto& c : spec_.controls) {
     if (c.kind == ControlKind::MenuItem || c.kind == ControlKind::Menu) menuCaptions_[c.name] = c.caption;
   }
@@ -149,9 +190,9 @@ void QtUi::Show() {
   window_->show();
   if (!createdQueued_) {
     createdQueued_ = true;
-    QMetaObject::invokeMethod(agent_.get(), [this] {
+    Queue([this] {
       if (window_) Dispatch(spec_.mainWindow, Event::Created);
-    }, Qt::QueuedConnection);
+    });
   }
 }
 
@@ -174,13 +215,13 @@ R QtUi::Call(std::function<R()> fn, R fallback) {
     R value;
   };
   auto state = std::make_shared<State>();
-  QMetaObject::invokeMethod(agent_.get(), [this, state, fn, fallback] {
+  Queue([this, state, fn, fallback] {
     R value = window_ ? fn() : fallback;
     std::lock_guard lock(state->m);
     state->value = std::move(value);
     state->done = true;
     state->cv.notify_all();
-  }, Qt::QueuedConnection);
+  });
   struct Waiting {
     std::atomic<int>& count;
     explicit Waiting(std::atomic<int>& c) : count(c) { ++count; }
@@ -201,9 +242,9 @@ void QtUi::Async(std::function<void()> fn) {
     return;
   }
   if (!exists_) return;
-  QMetaObject::invokeMethod(agent_.get(), [this, fn = std::move(fn)] {
+  Queue([this, fn = std::move(fn)] {
     if (window_) fn();
-  }, Qt::QueuedConnection);
+  });
 }
 
 void QtUi::Post(std::function<void()> fn) {
@@ -212,7 +253,11 @@ void QtUi::Post(std::function<void()> fn) {
     return;
   }
   if (loopEnded_) return;
-  QMetaObject::invokeMethod(agent_.get(), std::move(fn), Qt::QueuedConnection);
+  Queue(std::move(fn));
+}
+
+void QtUi::Queue(std::function<void()> fn) {
+  QCoreApplication::postEvent(agent_.get(), new FunctionEvent(std::move(fn)));
 }
 
 void QtUi::SetEventSink(EventSink sink) { sink_ = std::move(sink); }
@@ -415,9 +460,9 @@ void QtUi::PopupHere(Control menu) {
   const auto item = static_cast<Control>(chosen->data().toInt());
   // The item's event comes after the handler that opened the menu returns,
   // as the command of a Windows menu does.
-  QMetaObject::invokeMethod(agent_.get(), [this, item] {
+  Queue([this, item] {
     if (window_) Dispatch(item, Event::Chosen);
-  }, Qt::QueuedConnection);
+  });
 }
 
 void QtUi::PopupMenu(Control menu) {
@@ -465,7 +510,7 @@ void QtUi::EndProgram(int exitCode) {
     EndHere(exitCode);
     return;
   }
-  QMetaObject::invokeMethod(agent_.get(), [this, exitCode] { EndHere(exitCode); }, Qt::QueuedConnection);
+  Queue([this, exitCode] { EndHere(exitCode); });
 }
 
 std::uintptr_t QtUi::GetWindowHandle() {

@@ -100,6 +100,8 @@ class QtUi final : public Ui {
   // Runs `fn` on the window thread while the window exists: at once when
   // called there, else posted in order.
   void Async(std::function<void()> fn);
+  // Queues `fn` for the window thread's event loop (any thread; in order).
+  void Queue(std::function<void()> fn);
 
   std::string ReadHere(Control c) const;
   void WriteHere(Control c, const std::string& text);

@@ -48,6 +48,11 @@ class QtWindow::DropCatcher final : public QObject {
  public:
   explicit DropCatcher(QtWindow& window) : window_(window) {}
   bool eventFilter(QObject* watched, QEvent* event) override {
+    // Only widgets get drags. The events of other objects pass unread; among
+    // them are the functions that workers queue for the window thread, which
+    // only their receiver may open first (it tells ThreadSanitizer that the
+    // queue hands them over).
+    if (!watched->isWidgetType()) return false;
     switch (event->type()) {
       case QEvent::DragEnter:
       case QEvent::DragMove:

@@ -33,7 +33,9 @@ printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' > "$state/resolv.c
 
 export WINEPREFIX="$state/prefix"
 export WINEDEBUG="${QUILLON_WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# No debugger on a crash: with winedbg, Wine 8 often ends a program that
+# crashed with exit code 0, and a crashed test would pass.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export LOCPATH="$state/locale"
 export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
 export WINEARCH=win64
