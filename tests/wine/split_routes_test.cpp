@@ -14,6 +14,7 @@
 #include "routing/split_workers.h"
 
 #include "fake_tools.h"
+#include "tests/wine/trace_lines.h"
 // <windows.h> maps CreateDirectory to CreateDirectoryA; here it is the
 // member of System.
 #undef CreateDirectory
@@ -73,23 +74,8 @@ class WineSplitRouting : public ::testing::Test {
   platform::wine::FakeToolTrace tools_;
 };
 
-// The trace of one destination: its lookup, then per answer address the
-// delete of the address's network and, with a line, the add through it.
-std::vector<std::string> Trace(const std::string& destination, const std::vector<std::string>& networks,
-                               const std::string& line) {
-  std::vector<std::string> lines = {"nslookup " + destination + " "};
-  for (const std::string& network : networks) {
-    lines.push_back("route delete " + network);
-    if (!line.empty()) lines.push_back("route add " + network + " mask 255.255.255.0 " + line);
-  }
-  return lines;
-}
-
-std::vector<std::string> Joined(const std::vector<std::vector<std::string>>& parts) {
-  std::vector<std::string> all;
-  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
+using wine_test::Joined;
+using wine_test::Routed;
 
 // Entries in store order, each looked up once and routed by its answer: the
 // shared network twice, never the DNS server's address; a disabled entry and
@@ -107,12 +93,12 @@ TEST_F(WineSplitRouting, EveryEntryIsLookedUpAndRoutedInStoreOrder) {
   router_.RouteAllEntries();
 
   EXPECT_EQ(tools_.Recorded(),
-            Joined({Trace("multi.example.test", {"198.18.1.0", "198.18.1.0", "198.18.2.0"}, "192.0.2.1"),
-                    Trace("nosuch.example.test", {}, ""),
-                    Trace("off.example.test", {"198.18.7.0"}, ""),
-                    Trace("198.18.3.9", {"198.18.3.0"}, "198.51.100.1"),
-                    Trace("noline.example.test", {"198.18.8.0"}, ""),
-                    Trace("english.example.test", {"198.18.5.0"}, "203.0.113.1")}));
+            Joined({Routed("multi.example.test", {"198.18.1.0", "198.18.1.0", "198.18.2.0"}, "192.0.2.1"),
+                    Routed("nosuch.example.test", {}, ""),
+                    Routed("off.example.test", {"198.18.7.0"}, ""),
+                    Routed("198.18.3.9", {"198.18.3.0"}, "198.51.100.1"),
+                    Routed("noline.example.test", {"198.18.8.0"}, ""),
+                    Routed("english.example.test", {"198.18.5.0"}, "203.0.113.1")}));
   // The resolve log stays, with the last lookup's output.
   EXPECT_NE(platform::ToText(system_.FileRead(ConfigFile(system_, "log.txt"))).find("english.example.test"),
             std::string::npos);
@@ -133,7 +119,7 @@ TEST_F(WineSplitRouting, AHostileDestinationOrLineReachesNoCommand) {
 
   router_.RouteAllEntries();
 
-  EXPECT_EQ(tools_.Recorded(), Trace("single.example.test", {"198.18.4.0"}, ""));
+  EXPECT_EQ(tools_.Recorded(), Routed("single.example.test", {"198.18.4.0"}, ""));
   EXPECT_FALSE(MadeAnywhere("pwned"));
   EXPECT_FALSE(MadeAnywhere("pwned2"));
 }
@@ -161,7 +147,7 @@ TEST_F(WineSplitRouting, TheAddWorkerStoresWhatResolvesAndDeletesTheResolveLog) 
   EXPECT_EQ(ReadSplitStore(system_, SplitStore(system_)), std::vector<SplitEntry>{added});
   EXPECT_EQ(ui_.rows.size(), 1u);
 
-  EXPECT_EQ(tools_.Recorded(), Joined({Trace("multi.example.test", {}, ""), Trace("nosuch.example.test", {}, "")}));
+  EXPECT_EQ(tools_.Recorded(), Joined({Routed("multi.example.test", {}, ""), Routed("nosuch.example.test", {}, "")}));
   EXPECT_TRUE(ui_.boxes.empty());
 }
 

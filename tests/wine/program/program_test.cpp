@@ -20,6 +20,7 @@
 
 #include "../veth_lines.h"  // first: it includes <winsock2.h> before <windows.h>
 #include "../fake_tools.h"
+#include "../trace_lines.h"
 #include "window_driver.h"
 #include <commctrl.h>
 // <windows.h> maps CreateDirectory to CreateDirectoryA.
@@ -88,23 +89,8 @@ std::string IniValue(const std::string& file, const std::string& section, const 
   return value;
 }
 
-// What the fakes record for one destination: its lookup, then per answer
-// address the delete of the address's network and, with a line, the add.
-std::vector<std::string> Routed(const std::string& destination, const std::vector<std::string>& networks,
-                                const std::string& line) {
-  std::vector<std::string> lines = {"nslookup " + destination + " "};
-  for (const std::string& network : networks) {
-    lines.push_back("route delete " + network);
-    if (!line.empty()) lines.push_back("route add " + network + " mask 255.255.255.0 " + line);
-  }
-  return lines;
-}
-
-std::vector<std::string> Joined(const std::vector<std::vector<std::string>>& parts) {
-  std::vector<std::string> all;
-  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
+using wine_test::Joined;
+using wine_test::Routed;
 
 class ProgramTest : public ::testing::Test {
  protected:
