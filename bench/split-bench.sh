@@ -46,19 +46,10 @@ say() { printf 'split-bench: %s\n' "$*" >&2; }
 if [[ ${1:-} == --inside ]]; then
   n=$2 bench=$3 state=$4
   sample=${QUILLON_BENCH_SAMPLE:-500}
-  ip link set lo up
+  # shellcheck source=../scripts/lines-namespace.sh
+  . "$(dirname "$(readlink -f "$0")")/../scripts/lines-namespace.sh"
+  make_lines
   mount --bind "$state/resolv.conf" /etc/resolv.conf
-  for i in 0 1 2; do
-    ip link add "v$i" type veth peer name "p$i"
-    ip link set "p$i" up
-    ip link set "v$i" up
-  done
-  ip addr add 192.0.2.2/24 dev v0
-  ip addr add 198.51.100.2/24 dev v1
-  ip addr add 203.0.113.2/24 dev v2
-  ip route add default via 203.0.113.1 metric 10
-  ip route add default via 198.51.100.1 metric 20
-  ip route add default via 192.0.2.1 metric 30
 
   # N names, entry i with 1 + i%3 addresses. Address k of entry i lies in
   # the /24 number (i + 7919 k) mod 40000 of 10.0.0.0/8, so most entries

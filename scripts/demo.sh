@@ -101,19 +101,10 @@ if [[ ${1:-} == --inside ]]; then
   trap 'exit 130' INT
   trap 'exit 143' TERM
 
-  ip link set lo up
+  # shellcheck source=lines-namespace.sh
+  . "$(dirname "$(readlink -f "$0")")/lines-namespace.sh"
+  make_lines
   mount --bind "$state/resolv.conf" /etc/resolv.conf
-  for i in 0 1 2; do
-    ip link add "v$i" type veth peer name "p$i"
-    ip link set "p$i" up
-    ip link set "v$i" up
-  done
-  ip addr add 192.0.2.2/24 dev v0
-  ip addr add 198.51.100.2/24 dev v1
-  ip addr add 203.0.113.2/24 dev v2
-  ip route add default via 203.0.113.1 metric 10
-  ip route add default via 198.51.100.1 metric 20
-  ip route add default via 192.0.2.1 metric 30
 
   dnsmasq --keep-in-foreground --conf-file=/dev/null --pid-file= --user=root \
     --listen-address=127.0.0.1 --bind-interfaces --no-resolv --no-hosts \

@@ -31,26 +31,17 @@ skip() {
 
 if [ "${1:-}" = "--inside" ]; then
   shift
-  ip link set lo up
+  # shellcheck source=../../scripts/lines-namespace.sh
+  . "$(dirname "$(readlink -f "$0")")/../../scripts/lines-namespace.sh"
+  # The three lines, a fourth adapter without an address, a second address
+  # on v0 and a line whose name has a blank and non-ASCII letters.
+  make_lines 4
+  ip addr add 192.0.2.3/24 dev v0
+  ip link set v1 alias "电信 线路"
   mount -t sysfs sysfs /sys
   if [ -e /etc/resolv.conf ]; then
     mount --bind "$QUILLON_NETNS_STATE/resolv.conf" /etc/resolv.conf
   fi
-  for i in 0 1 2 3; do
-    ip link add "v$i" type veth peer name "p$i"
-    ip link set "p$i" up
-    ip link set "v$i" up
-  done
-  ip addr add 192.0.2.2/24 dev v0
-  ip addr add 192.0.2.3/24 dev v0
-  ip addr add 198.51.100.2/24 dev v1
-  ip addr add 203.0.113.2/24 dev v2
-  ip link set v1 alias "电信 线路"
-  # Added in reverse interface order, so the kernel's order (by metric)
-  # differs from the interface order.
-  ip route add default via 203.0.113.1 metric 10
-  ip route add default via 198.51.100.1 metric 20
-  ip route add default via 192.0.2.1 metric 30
   export QUILLON_NETNS=1
   exec "$@"
 fi
