@@ -13,6 +13,9 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev dnsmasq-base iproute2 util-linux strace
   # the Debian package and its test
   dpkg-dev file libcap2-bin desktop-file-utils
+  # fuzz targets (fuzz/run.sh): clang with libFuzzer and the sanitizer
+  # runtimes; llvm-14 has the symbolizer for readable crash reports
+  clang-14 libclang-rt-14-dev llvm-14
   # Windows cross build and its tests under Wine
   g++-mingw-w64-x86-64 wine64 locales
   # screenshots and the run command without a display; xdotool answers the

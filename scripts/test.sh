@@ -5,7 +5,9 @@
 #               network namespace (code page 936)
 #   linux-asan  unit and contract tests again with ASan and UBSan
 #   linux       unit, contract, GUI (offscreen), network-namespace and site
-#               tests; its summary comes last
+#               tests
+# then the short fuzz pass: each libFuzzer target for 30 s on a copy of its
+# seed corpus (fuzz/run.sh, clang).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,6 +29,9 @@ for preset in windows linux-asan linux; do
   echo "=== tests: $preset"
   ctest --preset "$preset" || failed+=("$preset")
 done
+
+echo "=== fuzz: each target for 30 s"
+fuzz/run.sh 30 || failed+=("fuzz")
 
 if [ ${#failed[@]} -gt 0 ]; then
   echo "test.sh: tests failed in: ${failed[*]}"

@@ -119,6 +119,17 @@ std::string_view Document::LineText(std::size_t index) const {
   return std::string_view(content_).substr(line.begin, line.end - line.begin);
 }
 
+std::string_view Document::BreakAt(std::size_t pos) const {
+  // Where no LF follows, the lines back to the last LF end at lone CRs. An LF
+  // put in there would join them into one line (a header would become part
+  // of the line before it), so new lines there end in a lone CR as well.
+  if (content_.find('\n', pos) != std::string::npos) return lineBreak_;
+  const std::size_t lastLf = pos == 0 ? std::string::npos : content_.rfind('\n', pos - 1);
+  const std::size_t stretch = lastLf == std::string::npos ? bodyStart_ : lastLf + 1;
+  if (stretch < pos && content_.find('\r', stretch) < pos) return "\r";
+  return lineBreak_;
+}
+
 const Document::Section* Document::Find(std::string_view section) const {
   const auto found = firstByName_.find(FoldName(Trim(section)));
   return found == firstByName_.end() ? nullptr : &sections_[found->second];
@@ -159,9 +170,10 @@ bool Document::Set(std::string_view section, std::string_view key, std::string_v
 
   const Section* found = Find(sectionName);
   if (found == nullptr) {
+    const std::string br(BreakAt(content_.size()));
     std::string text;
-    if (content_.size() > bodyStart_ && !HasLineBreak(content_)) text += lineBreak_;
-    text += "[" + std::string(sectionName) + "]" + lineBreak_ + newLine + lineBreak_;
+    if (content_.size() > bodyStart_ && !HasLineBreak(content_)) text += br;
+    text += "[" + std::string(sectionName) + "]" + br + newLine + br;
     Splice(content_.size(), content_.size(), text);
     return true;
   }
@@ -182,12 +194,12 @@ bool Document::Set(std::string_view section, std::string_view key, std::string_v
       break;
     }
   }
-  if (after == kNone) {
-    Splice(bodyStart_, bodyStart_, newLine + lineBreak_);
-  } else if (lines_[after].next == lines_[after].end) {
-    Splice(lines_[after].next, lines_[after].next, lineBreak_ + newLine + lineBreak_);
+  const std::size_t at = after == kNone ? bodyStart_ : lines_[after].next;
+  const std::string br(BreakAt(at));
+  if (after != kNone && lines_[after].next == lines_[after].end) {
+    Splice(at, at, br + newLine + br);
   } else {
-    Splice(lines_[after].next, lines_[after].next, newLine + lineBreak_);
+    Splice(at, at, newLine + br);
   }
   return true;
 }
@@ -209,9 +221,10 @@ bool Document::SetMany(const std::vector<Assignment>& assignments) {
     const std::string_view sectionName = Trim(a.section);
     if (sectionName.empty()) {
       // The nameless head is edited in place of its own: one Set at a time.
-      bool changed = false;
-      for (const Assignment& each : assignments) changed = Set(each.section, each.key, each.value) || changed;
-      return changed;
+      // A later Set may undo an earlier one, so compare the whole content.
+      const std::string before = content_;
+      for (const Assignment& each : assignments) Set(each.section, each.key, each.value);
+      return content_ != before;
     }
     auto [g, isNew] = byName.emplace(FoldName(sectionName), groups.size());
     if (isNew) groups.push_back(SectionEdit{std::string(sectionName), Find(sectionName), {}, {}});
@@ -227,10 +240,11 @@ bool Document::SetMany(const std::vector<Assignment>& assignments) {
   std::unordered_map<std::size_t, std::string> replaced;
   std::unordered_map<std::size_t, std::vector<std::string>> insertedAfter;
   std::string appended;
+  const std::string appendBreak(BreakAt(content_.size()));
   for (const SectionEdit& group : groups) {
     if (group.existing == nullptr) {
-      appended += "[" + group.name + "]" + lineBreak_;
-      for (const KeyEdit& k : group.keys) appended += k.name + "=" + k.value + lineBreak_;
+      appended += "[" + group.name + "]" + appendBreak;
+      for (const KeyEdit& k : group.keys) appended += k.name + "=" + k.value + appendBreak;
       continue;
     }
     const Section& section = *group.existing;
@@ -266,11 +280,12 @@ bool Document::SetMany(const std::vector<Assignment>& assignments) {
     out.append(content_, line.end, line.next - line.end);
     const auto ins = insertedAfter.find(i);
     if (ins == insertedAfter.end()) continue;
-    if (line.next == line.end) out += lineBreak_;  // the file's last line had no line break
-    for (const std::string& text : ins->second) out += text + lineBreak_;
+    const std::string br(BreakAt(line.next));
+    if (line.next == line.end) out += br;  // the file's last line had no line break
+    for (const std::string& text : ins->second) out += text + br;
   }
   if (!appended.empty()) {
-    if (out.size() > bodyStart_ && !HasLineBreak(out)) out += lineBreak_;
+    if (out.size() > bodyStart_ && !HasLineBreak(out)) out += appendBreak;
     out += appended;
   }
   content_ = std::move(out);

@@ -20,7 +20,8 @@
 //
 // Edits change the one line concerned and keep every other byte, including
 // the line breaks (new lines take the file's own line break, LF in a file
-// that has none yet).
+// that has none yet; where the lines before them end in lone CRs and no LF
+// follows, a lone CR, so that those lines stay apart).
 #pragma once
 
 #include <cstddef>
@@ -100,6 +101,8 @@ class Document {
   const Section* Find(std::string_view section) const;
   std::size_t FindKeyLine(const Section& section, std::string_view key) const;
   std::string_view LineText(std::size_t index) const;
+  // The line break of new lines put in at `pos` (a line start or the end).
+  std::string_view BreakAt(std::size_t pos) const;
   // Replaces content_[begin, end) with `text` and parses again.
   void Splice(std::size_t begin, std::size_t end, std::string_view text);
 

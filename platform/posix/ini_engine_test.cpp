@@ -94,6 +94,32 @@ TEST(IniEngine, LoneCarriageReturnsEndLines) {
   EXPECT_EQ(document.Content(), "[A]\rx=5\r[B]\ry=2\r");
 }
 
+// Lines after the last LF end at lone CRs: new lines there end in a lone CR
+// too. With an LF they would join the lines before them into one, and the
+// new header (or key) would be lost inside the line before it.
+TEST(IniEngine, NewLinesAfterLoneCarriageReturnsKeepThemApart) {
+  Document appended("[a]\r\nxl=1\r\nzt=1\r");
+  EXPECT_TRUE(appended.Set("b", "xl", "2"));
+  EXPECT_EQ(appended.Content(), "[a]\r\nxl=1\r\nzt=1\r[b]\rxl=2\r");
+  EXPECT_EQ(appended.Value("a", "zt"), "1");
+  EXPECT_EQ(appended.Value("b", "xl"), "2");
+
+  const std::string file = "x\n[q]\ra=1\r[r]\rb=2";
+  Document inserted(file);
+  EXPECT_TRUE(inserted.Set("q", "c", "3"));
+  EXPECT_TRUE(inserted.Set("r", "d", "4"));
+  EXPECT_EQ(inserted.Content(), "x\n[q]\ra=1\rc=3\r[r]\rb=2\rd=4\r");
+  Document batch(file);
+  EXPECT_TRUE(batch.SetMany({{"q", "c", "3"}, {"r", "d", "4"}}));
+  EXPECT_EQ(batch.Content(), inserted.Content());
+}
+
+TEST(IniEngine, SetManyThatEndsWhereItBeganChangesNothing) {
+  Document head("=\n");
+  EXPECT_FALSE(head.SetMany({{"", "", "="}, {"", "", ""}}));
+  EXPECT_EQ(head.Content(), "=\n");
+}
+
 TEST(IniEngine, NamesIgnoreAsciiCaseButNotTheBytesOfCharacters) {
   // UTF-8: the ASCII letter after a three-byte character is still a letter.
   Document utf8("[\xE4\xB8\xAD" "A]\nk=\xE5\x80\xBC\n");

@@ -1,0 +1,115 @@
+// The answer rules (routing::ExtractAnswerAddresses) and the route requests
+// they lead to (routing::InstallRoutes) on arbitrary lookup output.
+//
+// Built twice: fuzz_answer_utf8 with the Linux code page (UTF-8 character
+// rule and literals), fuzz_answer_gbk with the Windows one (GBK character
+// rule, and split_routes.cpp compiled with its literals in GBK, as the
+// Windows build holds them).
+//
+// Input: the lookup output up to the first NUL (the output is read up to its
+// first NUL), and the destination after it.
+#include <boost/regex.hpp>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unordered_set>
+
+#include "platform/safety.h"
+#include "platform/text.h"
+#include "routing/split_routes.h"
+
+namespace {
+
+using quillon::routing::AnswerAddresses;
+namespace platform = quillon::platform;
+namespace routing = quillon::routing;
+
+[[noreturn]] void Fail(const char* what, int line) {
+  std::fprintf(stderr, "fuzz_answer: invariant failed at line %d: %s\n", line, what);
+  std::abort();
+}
+#define CHECK(cond) \
+  do {                                   \
+    if (!(cond)) Fail(#cond, __LINE__);  \
+  } while (false)
+
+// The markers as this build's bytes.
+#ifdef QUILLON_FUZZ_GBK
+constexpr platform::CharRule kRule = platform::CharRule::Gbk;
+constexpr char kIpMarker[] = "\xCA\xE4\xC8\xEB" "IP" "\xC3\xFB\xB3\xC6";  // 输入IP名称
+constexpr char kAnswerMarker[] = "\xC3\xFB\xB3\xC6";                       // 名称
+#else
+constexpr platform::CharRule kRule = platform::CharRule::Utf8;
+constexpr char kIpMarker[] = "输入IP名称";
+constexpr char kAnswerMarker[] = "名称";
+#endif
+constexpr char kEnglishAnswerMarker[] = "Name:";
+
+const boost::regex& AddressPattern() {
+  static const boost::regex pattern(routing::kAddressPattern, boost::regex::perl);
+  return pattern;
+}
+
+// Records what would reach the routing table.
+class RecordingPass : public platform::System::RoutePass {
+ public:
+  explicit RecordingPass(const std::unordered_set<std::string>& own) : own_(own) {}
+  void RouteNetwork(const std::string& network, const std::string& line) override {
+    CHECK(platform::IsNetworkText(network));
+    CHECK(own_.count(network) == 0);
+    CHECK(line == "198.51.100.1");
+    ++requests;
+  }
+  platform::System::RouteChanges Finish() override { return {}; }
+  std::size_t requests = 0;
+
+ private:
+  const std::unordered_set<std::string>& own_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // The build holds the markers this target searches for (for the GBK
+  // target: the literal conversion took place).
+  CHECK(platform::SystemCharRule() == kRule);
+  const std::string output = std::string("Server:  x\r\n\r\n") + kAnswerMarker + ":    a.test\r\nAddresses:  198.18.1.5\r\n";
+  CHECK(routing::ExtractAnswerAddresses(output, "a.test") == (AnswerAddresses{true, {"198.18.1.5"}}));
+  CHECK(routing::ExtractAnswerAddresses("", "198.18.3.9") == (AnswerAddresses{true, {"198.18.3.9"}}));
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  const std::size_t nul = input.find('\0');
+  const std::string output = input.substr(0, nul);
+  const std::string destination = nul == std::string::npos ? std::string() : input.substr(nul + 1);
+
+  const AnswerAddresses answer = routing::ExtractAnswerAddresses(output, destination);
+
+  // Every address is an address of the pattern, whole, taken from the
+  // output or the destination.
+  for (const std::string& address : answer.addresses) {
+    CHECK(boost::regex_match(address, AddressPattern()));
+    CHECK(output.find(address) != std::string::npos || destination.find(address) != std::string::npos);
+  }
+  // No marker, no answer.
+  std::string searched = output;
+  if (boost::regex_search(destination, AddressPattern())) searched += kIpMarker + destination;
+  const bool markerThere = searched.find(kAnswerMarker) != std::string::npos ||
+                           searched.find(kEnglishAnswerMarker) != std::string::npos;
+  if (!markerThere) CHECK(!answer.answered);
+  if (!answer.answered) CHECK(answer.addresses.empty());
+
+  // The route requests: only routable networks, never the machine's own.
+  const std::unordered_set<std::string> own = {"192.0.2.0", "198.18.1.0"};
+  RecordingPass pass(own);
+  routing::InstallRoutes(pass, output, destination, "198.51.100.1", own);
+  CHECK(pass.requests <= answer.addresses.size());
+
+  const std::string network = routing::NetworkOf(destination);
+  CHECK(network.empty() || (network.size() >= 2 && network.compare(network.size() - 2, 2, ".0") == 0));
+  return 0;
+}
