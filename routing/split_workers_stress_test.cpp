@@ -15,6 +15,7 @@
 #include "platform/fake/test_window.h"
 #include "platform/fake/watchdog.h"
 #include "routing/split_list.h"
+#include "routing/split_stress_test_plan.h"
 #include "routing/split_workers.h"
 
 namespace quillon::routing {
@@ -23,14 +24,7 @@ namespace {
 using platform::AnswerOk;
 using platform::Control;
 
-constexpr int kAdds = 100;
-constexpr int kStored = 30;       // stored before; the window thread works on these
-constexpr int kDeleteEvery = 3;   // every third of them is deleted
-constexpr char kStore[] = "/q/分流器配置/http.ini";
-constexpr char kLine[] = "198.51.100.1";
-
-std::string Added(int i) { return "add" + std::to_string(i) + ".test"; }
-std::string Stored(int i) { return "stored" + std::to_string(i) + ".test"; }
+using namespace stress;
 
 // A window whose add input holds a new destination each time an add worker
 // reads it, as if the user typed the next one before each click; it counts

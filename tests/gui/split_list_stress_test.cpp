@@ -20,6 +20,7 @@
 #include "platform/qt/qt_window.h"
 #include "routing/split_list.h"
 #include "routing/split_store.h"
+#include "routing/split_stress_test_plan.h"
 #include "tests/gui/gui_support.h"
 
 namespace quillon::gui_test {
@@ -28,14 +29,7 @@ namespace {
 using platform::Control;
 using platform::Row;
 
-constexpr int kAdds = 100;
-constexpr int kStored = 30;      // stored before; the window thread works on these
-constexpr int kDeleteEvery = 3;  // every third of them is deleted
-constexpr char kStore[] = "/q/分流器配置/http.ini";
-constexpr char kLine[] = "198.51.100.1";
-
-std::string Added(int i) { return "add" + std::to_string(i) + ".test"; }
-std::string Stored(int i) { return "stored" + std::to_string(i) + ".test"; }
+using namespace routing::stress;
 
 // The real window, except that each read of the add input by an add worker
 // (still a blocking call to the window thread) gives the next destination,
