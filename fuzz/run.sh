@@ -5,6 +5,7 @@
 #   fuzz/run.sh [SECONDS]            each target for SECONDS (default 30)
 #   fuzz/run.sh --runs N             each target for N executions
 #   FUZZ_TARGETS="fuzz_ini" fuzz/run.sh 60      only some targets
+#   FUZZ_MAX_LEN=1024 fuzz/run.sh --runs N       shorter inputs (default 4096)
 #
 # Fails when a target cannot be built or run, or finds a crash, a sanitizer
 # report or a failed invariant; the input that did it is kept under
@@ -49,7 +50,7 @@ for t in "${targets[@]}"; do
   log="$work/$t.log"
   start=$(date +%s)
   # One process, one input at a time; an input that takes 10 s is a finding.
-  "$build/$t" "$work/$corpus_name" "${limit[@]}" "${dict[@]}" -max_len=4096 -timeout=10 \
+  "$build/$t" "$work/$corpus_name" "${limit[@]}" "${dict[@]}" -max_len="${FUZZ_MAX_LEN:-4096}" -timeout=10 \
     -print_final_stats=1 -artifact_prefix="$findings/" >"$log" 2>&1
   rc=$?
   seconds=$(( $(date +%s) - start ))
