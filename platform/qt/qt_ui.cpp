@@ -34,6 +34,7 @@
 #include "platform/qt/list_model.h"
 #include "platform/qt/qt_window.h"
 #include "platform/qt/texts.h"
+#include "platform/window_call.h"
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
@@ -208,32 +209,12 @@ template <class R>
 R QtUi::Call(std::function<R()> fn, R fallback) {
   if (OnWindowThread()) return window_ ? fn() : fallback;
   if (!exists_) return fallback;
-  struct State {
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
-    R value;
-  };
-  auto state = std::make_shared<State>();
-  Queue([this, state, fn, fallback] {
-    R value = window_ ? fn() : fallback;
-    std::lock_guard lock(state->m);
-    state->value = std::move(value);
-    state->done = true;
-    state->cv.notify_all();
-  });
-  struct Waiting {
-    std::atomic<int>& count;
-    explicit Waiting(std::atomic<int>& c) : count(c) { ++count; }
-    ~Waiting() { --count; }
-  } waiting(callsWaiting_);
-  std::unique_lock lock(state->m);
-  while (!state->cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return state->done; })) {
-    // The window thread may never come to this call when the window went
-    // away meanwhile (its loop has ended): give up with the empty result.
-    if (!exists_) return fallback;
-  }
-  return std::move(state->value);
+  return CallOnWindowThread<R>(
+      [this](std::function<void()> job) {
+        Queue(std::move(job));
+        return true;
+      },
+      exists_, [this, fn, fallback] { return window_ ? fn() : fallback; }, fallback, &callsWaiting_);
 }
 
 void QtUi::Async(std::function<void()> fn) {

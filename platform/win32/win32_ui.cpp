@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/win32/win32_window.h"
+#include "platform/window_call.h"
 
 namespace quillon::platform::win32 {
 
@@ -106,29 +107,8 @@ template <class R>
 R Win32Ui::Call(std::function<R()> fn, R fallback) {
   if (OnWindowThread()) return exists_ && !ended_ ? fn() : fallback;
   if (!exists_) return fallback;
-  struct State {
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
-    R value{};
-  };
-  auto state = std::make_shared<State>();
-  if (!Enqueue([this, state, fn, fallback] {
-        R value = exists_ && !ended_ ? fn() : fallback;
-        std::lock_guard lock(state->m);
-        state->value = std::move(value);
-        state->done = true;
-        state->cv.notify_all();
-      })) {
-    return fallback;
-  }
-  std::unique_lock lock(state->m);
-  while (!state->cv.wait_for(lock, std::chrono::milliseconds(50), [&] { return state->done; })) {
-    // The window thread may never come to this call when the window went
-    // away meanwhile (its loop has ended): give up with the empty result.
-    if (!exists_) return fallback;
-  }
-  return std::move(state->value);
+  return CallOnWindowThread<R>([this](std::function<void()> job) { return Enqueue(std::move(job)); }, exists_,
+                               [this, fn, fallback] { return exists_ && !ended_ ? fn() : fallback; }, fallback);
 }
 
 void Win32Ui::Async(std::function<void()> fn) {
