@@ -24,12 +24,7 @@ constexpr DWORD kSectionNamesBuffer = 204800;
 
 // ---- Files and directories --------------------------------------------------
 
-std::string Win32System::ProgramDirectory() {
-  if (!homeOverride_.empty()) {
-    std::string home = homeOverride_;
-    while (home.size() > 1 && IsSeparator(home.back())) home.pop_back();
-    return home;
-  }
+std::string Win32System::ProgramFileDirectory() {
   std::vector<char> buffer(MAX_PATH);
   for (;;) {
     const DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -41,6 +36,15 @@ std::string Win32System::ProgramDirectory() {
     }
     buffer.resize(buffer.size() * 2);  // the name was cut short
   }
+}
+
+std::string Win32System::ProgramDirectory() {
+  if (!homeOverride_.empty()) {
+    std::string home = homeOverride_;
+    while (home.size() > 1 && IsSeparator(home.back())) home.pop_back();
+    return home;
+  }
+  return ProgramFileDirectory();
 }
 
 bool Win32System::FileExists(const std::string& path) {

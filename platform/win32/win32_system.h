@@ -15,6 +15,9 @@ class Win32System : public System {
   ~Win32System() override;
 
   // files_ini.cpp
+  // The directory of the running program file (ProgramDirectory unless a
+  // home directory was given).
+  static std::string ProgramFileDirectory();
   std::string ProgramDirectory() override;
   std::string PathSeparator() const override { return "\\"; }
   bool FileExists(const std::string& path) override;
