@@ -1,13 +1,12 @@
 #include "app/command_line.h"
 
-#include <algorithm>
-#include <chrono>
-#include <thread>
+#include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "app/console_ui.h"
 #include "import/prepared_import.h"
 #include "platform/safety.h"
-#include "platform/text.h"
 #include "routing/config_paths.h"
 #include "routing/split_list.h"
 #include "routing/split_routes.h"
@@ -39,11 +38,6 @@ int Fail(std::FILE* err, const std::string& text) {
   return 1;
 }
 
-void MakeConfigDirectory(platform::System& sys) {
-  const std::string dir = routing::ConfigDirectory(sys);
-  if (!sys.FileExists(dir)) sys.CreateDirectory(dir);
-}
-
 bool TakeRoutingLock(platform::System& sys, std::FILE* err) {
   if (sys.LockRouting(routing::ConfigFile(sys, "routing.lock"))) return true;
   Fail(err, "another Quillon (a window or the service) is routing the split list; stop it first");
@@ -58,7 +52,7 @@ int List(platform::System& sys, std::FILE* out) {
 }
 
 int Add(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* err) {
-  MakeConfigDirectory(sys);
+  routing::EnsureConfigDirectory(sys);
   ConsoleUi ui;
   ui.WriteControlText(Control::编辑框2, c.destination);
   ui.WriteControlText(Control::组合框1, c.line);
@@ -75,7 +69,7 @@ int Add(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* 
 
 int Import(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* err) {
   if (sys.FileRead(c.file).empty()) return Fail(err, "cannot read " + c.file);
-  MakeConfigDirectory(sys);
+  routing::EnsureConfigDirectory(sys);
   ConsoleUi ui;
   importing::ImportSplitFile(sys, ui, c.file, c.line);
   const auto messages = ui.Messages();
@@ -85,10 +79,9 @@ int Import(platform::System& sys, const CommandLine& c, std::FILE* out, std::FIL
 
 int Export(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* err) {
   std::vector<platform::System::IniValue> values;
-  std::vector<std::string> seen;
+  std::unordered_set<std::string> seen;
   for (const routing::SplitEntry& e : routing::ReadSplitStore(sys, routing::SplitStore(sys))) {
-    if (std::find(seen.begin(), seen.end(), e.destination) != seen.end()) continue;
-    seen.push_back(e.destination);
+    if (!seen.insert(e.destination).second) continue;
     values.push_back({e.destination, "xl", e.line});
     values.push_back({e.destination, "zt", e.status});
     values.push_back({e.destination, "bz", e.note});
@@ -101,7 +94,7 @@ int Export(platform::System& sys, const CommandLine& c, std::FILE* out, std::FIL
 }
 
 int Apply(platform::System& sys, std::FILE* out, std::FILE* err) {
-  MakeConfigDirectory(sys);
+  routing::EnsureConfigDirectory(sys);
   if (!TakeRoutingLock(sys, err)) return 1;
   ConsoleUi ui;
   routing::SplitRouter router(sys, ui);
@@ -129,8 +122,9 @@ int Why(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* 
       break;
     }
   }
+  routing::EnsureConfigDirectory(sys);  // the lookup's log lies there
   const auto answer = routing::LookupDestination(sys, c.destination);
-  const auto found = routing::ExtractAnswerAddresses(platform::ToText(answer.output), c.destination);
+  const auto found = routing::ExtractAnswerAddresses(answer.output, c.destination);
   std::string addresses;
   for (const auto& a : found.addresses) addresses += (addresses.empty() ? "" : ", ") + a;
   std::fprintf(out, "destination: %s\n", c.destination.c_str());
@@ -143,14 +137,9 @@ int Why(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* 
                  routes ? "enabled" : entry.status == routing::kEnabled ? "not a gateway: its networks get no route"
                                                                          : "disabled: its networks get no route");
   }
-  std::vector<std::string> networks;
-  for (const auto& a : found.addresses) {
-    const std::string n = routing::NetworkOf(a);
-    if (platform::IsNetworkText(n) && std::find(networks.begin(), networks.end(), n) == networks.end()) {
-      networks.push_back(n);
-    }
-  }
-  for (const auto& n : networks) {
+  std::unordered_set<std::string> shown;
+  for (const std::string& n : routing::RoutedNetworks(answer.output, c.destination, routing::OwnNetworks(sys))) {
+    if (!shown.insert(n).second) continue;
     const std::string now = sys.NetworkRoute(n);
     std::string text = n + "/24: " + (now.empty() ? "no route now" : "routed through " + now + " now");
     if (routes && now != entry.line) text += " (the next pass routes it through " + entry.line + ")";
@@ -160,24 +149,25 @@ int Why(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* 
 }
 
 int Service(platform::System& sys, std::FILE* out, std::FILE* err) {
-  MakeConfigDirectory(sys);
+  routing::EnsureConfigDirectory(sys);
   if (!TakeRoutingLock(sys, err)) return 1;
   ConsoleUi ui;
   ui.onMessage = [err](const ConsoleUi::Message& m) {
     std::fprintf(err, "quillon: %s\n", OneLine(m.text).c_str());
     std::fflush(err);
   };
-  routing::SplitRouter router(sys, ui);
-  routing::SplitWorkers workers(sys, ui, router);
   std::fprintf(out, "quillon: routing the split list of %s now and every minute\n", routing::SplitStore(sys).c_str());
   std::fflush(out);
-  if (!sys.RunUntilStopSignal([&] { workers.StartReapply(); })) {
-    std::fprintf(err, "quillon: --service runs on Linux only\n");
-    return 2;
+  {
+    routing::SplitRouter router(sys, ui);
+    routing::SplitWorkers workers(sys, ui, router);
+    if (!sys.RunUntilStopSignal([&] { workers.StartReapply(); })) {
+      std::fprintf(err, "quillon: --service runs on Linux only\n");
+      return 2;
+    }
+    // Leaving the scope stops the workers and waits for a pass in progress:
+    // the table is never left half done.
   }
-  // A pass in progress ends first: the table is never left half done.
-  workers.Stop();
-  while (workers.Busy()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   std::fprintf(out, "quillon: stopped\n");
   return 0;
 }

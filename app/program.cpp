@@ -121,8 +121,7 @@ void Program::RunStartup() {
     return;
   }
   ui_.RegisterDropTarget(Control::拖放对象1, ui_.GetWindowHandle());
-  const std::string configDirectory = routing::ConfigDirectory(sys_);
-  if (!sys_.FileExists(configDirectory)) sys_.CreateDirectory(configDirectory);
+  routing::EnsureConfigDirectory(sys_);
   routing::RestoreGlobalLine(sys_, ui_);
   // One process at a time routes the split list (a second window, or the
   // headless service, may be running).

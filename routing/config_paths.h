@@ -16,6 +16,11 @@ inline std::string ConfigDirectory(platform::System& sys) {
 inline std::string ConfigFile(platform::System& sys, const std::string& name) {
   return ConfigDirectory(sys) + sys.PathSeparator() + name;
 }
+// Makes the config directory when it is not there yet.
+inline void EnsureConfigDirectory(platform::System& sys) {
+  const std::string directory = ConfigDirectory(sys);
+  if (!sys.FileExists(directory)) sys.CreateDirectory(directory);
+}
 // The global line store.
 inline std::string GlobalLineStore(platform::System& sys) { return ConfigFile(sys, "qj.ini"); }
 // The split store.

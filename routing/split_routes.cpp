@@ -25,17 +25,6 @@ bool HoldsBar(const SplitEntry& e) {
   return false;
 }
 
-// The /24 networks of the machine's own addresses: routing one of them
-// through another line would cut this machine off its own network.
-std::unordered_set<std::string> OwnNetworks(System& sys) {
-  std::unordered_set<std::string> own;
-  for (const auto& adapter : sys.ListAdapters()) {
-    const std::string network = NetworkOf(adapter.IpAddress);
-    if (!network.empty()) own.insert(network);
-  }
-  return own;
-}
-
 // Looks every destination up, up to SplitRouter::kConcurrentLookups at once.
 std::vector<System::LookupAnswer> LookUpAtOnce(System& sys, const std::vector<const SplitEntry*>& entries) {
   std::vector<System::LookupAnswer> answers(entries.size());
@@ -85,14 +74,28 @@ System::LookupAnswer LookupDestination(System& sys, const std::string& destinati
   return answer;
 }
 
+std::unordered_set<std::string> OwnNetworks(System& sys) {
+  std::unordered_set<std::string> own;
+  for (const auto& adapter : sys.ListAdapters()) {
+    const std::string network = NetworkOf(adapter.IpAddress);
+    if (!network.empty()) own.insert(network);
+  }
+  return own;
+}
+
+std::vector<std::string> RoutedNetworks(const std::string& output, const std::string& destination,
+                                        const std::unordered_set<std::string>& ownNetworks) {
+  std::vector<std::string> networks;
+  for (const std::string& address : ExtractAnswerAddresses(output, destination).addresses) {
+    std::string network = NetworkOf(address);
+    if (platform::IsNetworkText(network) && ownNetworks.count(network) == 0) networks.push_back(std::move(network));
+  }
+  return networks;
+}
+
 void InstallRoutes(System::RoutePass& pass, const std::string& output, const std::string& destination,
                    const std::string& line, const std::unordered_set<std::string>& ownNetworks) {
-  const AnswerAddresses answer = ExtractAnswerAddresses(output, destination);
-  for (const std::string& address : answer.addresses) {
-    const std::string network = NetworkOf(address);
-    if (!platform::IsNetworkText(network) || ownNetworks.count(network) > 0) continue;
-    pass.RouteNetwork(network, line);
-  }
+  for (const std::string& network : RoutedNetworks(output, destination, ownNetworks)) pass.RouteNetwork(network, line);
 }
 
 SplitRouter::SplitRouter(System& sys, platform::Ui& ui) : sys_(sys), ui_(ui) {}

@@ -39,10 +39,19 @@ AnswerAddresses ExtractAnswerAddresses(const std::string& output, const std::str
 // the address does not split into four parts at ".".
 std::string NetworkOf(const std::string& address);
 
-// The route requests of one destination: the network of each answer
-// address goes through `line`, or loses its routes when `line` is empty.
-// Networks that are not routable (IsNetworkText) and the machine's own
-// networks (`ownNetworks`) are left alone.
+// The /24 networks of the machine's own addresses: routing one of them
+// through another line would cut this machine off its own network.
+std::unordered_set<std::string> OwnNetworks(platform::System& sys);
+
+// The networks that a pass routes for one lookup answer: the network of
+// each answer address, in answer order (a network as often as its
+// addresses), leaving out networks that are not routable (IsNetworkText)
+// and the machine's own (`ownNetworks`).
+std::vector<std::string> RoutedNetworks(const std::string& output, const std::string& destination,
+                                        const std::unordered_set<std::string>& ownNetworks);
+
+// The route requests of one destination: each of its RoutedNetworks goes
+// through `line`, or loses its routes when `line` is empty.
 void InstallRoutes(platform::System::RoutePass& pass, const std::string& output, const std::string& destination,
                    const std::string& line, const std::unordered_set<std::string>& ownNetworks);
 
