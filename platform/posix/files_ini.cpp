@@ -224,6 +224,19 @@ std::string ChooseBaseDirectory(const std::string& programDirectory, bool progra
   return programDirectory;
 }
 
+std::string ExecutablePath() {
+  std::string exe(256, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", exe.data(), exe.size());
+    if (length < 0) return {};
+    if (static_cast<std::size_t>(length) < exe.size()) {
+      exe.resize(static_cast<std::size_t>(length));
+      return exe;
+    }
+    exe.resize(exe.size() * 2);
+  }
+}
+
 std::string PosixSystem::ProgramDirectory() {
   if (!homeOverride_.empty()) {
     std::string home = homeOverride_;
@@ -231,16 +244,8 @@ std::string PosixSystem::ProgramDirectory() {
     return home;
   }
   std::call_once(baseOnce_, [this] {
-    std::string exe(256, '\0');
-    for (;;) {
-      const ssize_t length = ::readlink("/proc/self/exe", exe.data(), exe.size());
-      if (length < 0) return;
-      if (static_cast<std::size_t>(length) < exe.size()) {
-        exe.resize(static_cast<std::size_t>(length));
-        break;
-      }
-      exe.resize(exe.size() * 2);
-    }
+    const std::string exe = ExecutablePath();
+    if (exe.empty()) return;
     const std::string directory = DirectoryOf(exe);
     base_ = ChooseBaseDirectory(directory, ::access(directory.c_str(), W_OK) == 0, std::getenv("XDG_CONFIG_HOME"),
                                 std::getenv("HOME"));

@@ -45,13 +45,6 @@ Cache AddrCache(nl_sock* sock) {
 }
 
 // Dotted text of a 4-byte IPv4 address object; empty for anything else.
-std::string Ipv4Text(nl_addr* a) {
-  if (!a || nl_addr_get_family(a) != AF_INET || nl_addr_get_len(a) != 4) return {};
-  char buf[INET_ADDRSTRLEN] = {};
-  if (!inet_ntop(AF_INET, nl_addr_get_binary_addr(a), buf, sizeof buf)) return {};
-  return buf;
-}
-
 // 255.255.255.0 for 24.
 std::string MaskText(int prefixLength) {
   if (prefixLength < 0) prefixLength = 0;

@@ -12,10 +12,12 @@
 #include <netlink/route/link.h>
 #include <netlink/route/route.h>
 #include <netlink/socket.h>
+#include <arpa/inet.h>
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace quillon::platform::netlink {
@@ -45,6 +47,14 @@ using Addr = std::unique_ptr<nl_addr, AddrPutter>;
 using Route = std::unique_ptr<rtnl_route, RoutePutter>;
 using Link = std::unique_ptr<rtnl_link, LinkPutter>;
 using Nexthop = std::unique_ptr<rtnl_nexthop, NexthopFreer>;
+
+// The dotted text of an IPv4 address; empty for none or another family.
+inline std::string Ipv4Text(nl_addr* a) {
+  if (!a || nl_addr_get_family(a) != AF_INET || nl_addr_get_len(a) != 4) return {};
+  char buf[INET_ADDRSTRLEN] = {};
+  if (!inet_ntop(AF_INET, nl_addr_get_binary_addr(a), buf, sizeof buf)) return {};
+  return buf;
+}
 
 // A connected NETLINK_ROUTE socket, or null.
 inline Socket OpenRouteSocket() {

@@ -61,6 +61,10 @@ class PosixSystem : public System {
   std::string base_;
 };
 
+// The path of the running program file (/proc/self/exe); empty when it
+// cannot be read.
+std::string ExecutablePath();
+
 // The base directory of a program started from `programDirectory` without
 // --home: that directory when it can be written and is not an installed
 // program's (below /usr); else $XDG_CONFIG_HOME/quillon, else

@@ -231,10 +231,8 @@ std::string PosixSystem::NetworkRoute(const std::string& network) {
   for (const Route& r : routes) {
     std::uint32_t found = 0;
     if (!IsNetworkRoute(r.get(), found) || found != wanted || rtnl_route_get_nnexthops(r.get()) < 1) continue;
-    nl_addr* gw = rtnl_route_nh_get_gateway(rtnl_route_nexthop_n(r.get(), 0));
-    if (gw == nullptr || nl_addr_get_family(gw) != AF_INET) continue;
-    char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, nl_addr_get_binary_addr(gw), text, sizeof text) != nullptr) return text;
+    std::string gateway = Ipv4Text(rtnl_route_nh_get_gateway(rtnl_route_nexthop_n(r.get(), 0)));
+    if (!gateway.empty()) return gateway;
   }
   return {};
 }
@@ -255,9 +253,8 @@ bool PosixSystem::RunUntilStopSignal(const std::function<void()>& start) {
 }
 
 std::string PosixSystem::RouteRightsAdvice() {
-  char exe[4096] = {};
-  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  return "sudo setcap cap_net_admin+ep " + std::string(n > 0 ? exe : "quillon");
+  const std::string exe = ExecutablePath();
+  return "sudo setcap cap_net_admin+ep " + (exe.empty() ? std::string("quillon") : exe);
 }
 
 }  // namespace quillon::platform

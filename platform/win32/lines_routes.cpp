@@ -115,9 +115,12 @@ std::string Win32System::NetworkRoute(const std::string& network) {
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[size]());
   auto* table = reinterpret_cast<MIB_IPFORWARDTABLE*>(buffer.get());
   if (GetIpForwardTable(table, &size, FALSE) != NO_ERROR) return {};
+  const unsigned long mask = inet_addr("255.255.255.0");
   for (DWORD i = 0; i < table->dwNumEntries; ++i) {
     const MIB_IPFORWARDROW& row = table->table[i];
-    if (row.dwForwardDest != wanted || row.dwForwardMask != inet_addr("255.255.255.0")) continue;
+    if (row.dwForwardDest != wanted || row.dwForwardMask != mask) continue;
+    // An on-link route has no gateway: its next hop is 0 or this machine.
+    if (row.dwForwardNextHop == 0 || row.dwForwardType == MIB_IPROUTE_TYPE_DIRECT) continue;
     in_addr gateway{};
     gateway.s_addr = row.dwForwardNextHop;
     return inet_ntoa(gateway);
