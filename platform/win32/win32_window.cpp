@@ -62,6 +62,20 @@ HFONT MessageFont() {
 
 bool IsComboKind(ControlKind k) { return k == ControlKind::ComboBox; }
 
+// A window class of this program: arrow cursor, dialog background.
+void RegisterWindowClass(HINSTANCE instance, const char* name, WNDPROC proc, HICON icon, HICON smallIcon) {
+  WNDCLASSEXA c{};
+  c.cbSize = sizeof c;
+  c.lpfnWndProc = proc;
+  c.hInstance = instance;
+  c.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  c.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  c.lpszClassName = name;
+  c.hIcon = icon;
+  c.hIconSm = smallIcon;
+  RegisterClassExA(&c);
+}
+
 }  // namespace
 
 Win32Window::Win32Window(const WindowSpec& spec, Sink sink, std::function<void()> endProgram)
@@ -70,16 +84,6 @@ Win32Window::Win32Window(const WindowSpec& spec, Sink sink, std::function<void()
 Win32Window::~Win32Window() { Destroy(); }
 
 int Win32Window::Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
-
-bool Win32Window::ControlOfId(int id, Control* c) const {
-  for (const ControlSpec& s : spec_.controls) {
-    if (ControlId(s.name) == id) {
-      *c = s.name;
-      return true;
-    }
-  }
-  return false;
-}
 
 HWND Win32Window::Handle(Control c) const {
   auto it = handles_.find(c);
@@ -92,27 +96,13 @@ bool Win32Window::Create() {
   InitCommonControlsEx(&controls);
   LoadLibraryA("riched20.dll");
 
-  WNDCLASSEXA main{};
-  main.cbSize = sizeof main;
-  main.lpfnWndProc = &Win32Window::MainProc;
-  main.hInstance = instance;
-  main.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  main.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  main.lpszClassName = kWindowClass;
-  main.hIcon = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(QUILLON_ICON), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
-  main.hIconSm = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(QUILLON_ICON), IMAGE_ICON,
-                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
-  RegisterClassExA(&main);
-
-  WNDCLASSEXA panel{};
-  panel.cbSize = sizeof panel;
-  panel.lpfnWndProc = &Win32Window::PanelProc;
-  panel.hInstance = instance;
-  panel.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-  panel.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  panel.lpszClassName = kPanelClass;
-  RegisterClassExA(&panel);
+  const auto icon = [instance](int width, int height) {
+    return static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(QUILLON_ICON), IMAGE_ICON,
+                                         GetSystemMetrics(width), GetSystemMetrics(height), 0));
+  };
+  RegisterWindowClass(instance, kWindowClass, &Win32Window::MainProc, icon(SM_CXICON, SM_CYICON),
+                      icon(SM_CXSMICON, SM_CYSMICON));
+  RegisterWindowClass(instance, kPanelClass, &Win32Window::PanelProc, nullptr, nullptr);
 
   // The layout is in pixels at 96 dots per inch; at another system DPI every
   // size grows with the fonts.
@@ -615,8 +605,9 @@ void Win32Window::OnClose() {
 }
 
 void Win32Window::OnCommand(WPARAM wParam, LPARAM lParam) {
-  Control c;
-  if (!ControlOfId(LOWORD(wParam), &c)) return;
+  // Control identifiers are kControlIdBase + the control (ControlId); other
+  // identifiers name no control of the table.
+  const auto c = static_cast<Control>(static_cast<int>(LOWORD(wParam)) - kControlIdBase);
   const ControlSpec* s = SpecOf(c);
   if (s == nullptr) return;
   const WORD code = HIWORD(wParam);

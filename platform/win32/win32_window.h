@@ -101,7 +101,6 @@ class Win32Window {
   bool MakeControl(const ControlSpec& c, HWND parent);
   void MakeMenu();
   int Scale(int pixels) const;
-  bool ControlOfId(int id, Control* c) const;
   const ControlSpec* SpecOf(Control c) const { return spec_.Find(c); }
 
   const WindowSpec& spec_;
