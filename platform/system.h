@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/line_info.h"
+#include "platform/network_event.h"
 #include "platform/text.h"
 
 namespace quillon::platform {
@@ -154,6 +155,37 @@ class System {
   // What the user can do when route requests are refused for want of
   // rights: one line, the command or step that gives them.
   virtual std::string RouteRightsAdvice() = 0;
+
+  // ---- The network's own events ---------------------------------------------
+
+  // Starts reporting the changes of the machine's network (links, IPv4
+  // addresses, routes) to `onEvent`, on a thread of the backend's, until the
+  // process ends. False where the system reports none.
+  virtual bool WatchNetwork(std::function<void(const NetworkEvent&)> onEvent) {
+    (void)onEvent;
+    return false;
+  }
+
+  // ---- Where the stores live -------------------------------------------------
+
+  // Why the config directory may not hold this user's stores (owned by
+  // another user, writable by others, a symlink): one line, or empty when
+  // it may. A missing directory is no problem.
+  virtual std::string ConfigDirectoryProblem(const std::string& directory) {
+    (void)directory;
+    return {};
+  }
+
+  // ---- Starting with the user's session --------------------------------------
+
+  // Registers (on) or removes (off) the start of this program, with the
+  // rights it needs, when the user logs on. False with `message` (one line)
+  // when that cannot be done; true with what was done.
+  virtual bool SetAutostart(bool on, std::string& message) {
+    (void)on;
+    message = "starting with the session is not offered on this system";
+    return false;
+  }
 
   // ---- A program without a window ---------------------------------------------
 

@@ -44,16 +44,6 @@ Cache AddrCache(nl_sock* sock) {
   return Cache(c);
 }
 
-// Dotted text of a 4-byte IPv4 address object; empty for anything else.
-// 255.255.255.0 for 24.
-std::string MaskText(int prefixLength) {
-  if (prefixLength < 0) prefixLength = 0;
-  if (prefixLength > 32) prefixLength = 32;
-  const std::uint32_t mask =
-      prefixLength == 0 ? 0u : static_cast<std::uint32_t>(0xFFFFFFFFull << (32 - prefixLength));
-  return std::to_string((mask >> 24) & 0xFF) + "." + std::to_string((mask >> 16) & 0xFF) + "." +
-         std::to_string((mask >> 8) & 0xFF) + "." + std::to_string(mask & 0xFF);
-}
 
 // An IPv4 route of the main table to 0.0.0.0/0.
 bool IsMainDefaultRoute(rtnl_route* r) {
