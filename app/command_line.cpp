@@ -4,11 +4,12 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/console_ui.h"
+#include "app/messages.h"
+#include "app/split_rows.h"
 #include "import/prepared_import.h"
+#include "lines/lines.h"
 #include "platform/safety.h"
 #include "routing/config_paths.h"
-#include "routing/split_list.h"
 #include "routing/split_routes.h"
 #include "routing/split_store.h"
 #include "routing/split_workers.h"
@@ -16,9 +17,38 @@
 namespace quillon::app {
 
 using Action = CommandLine::Action;
-using platform::Control;
+using Outcome = platform::RouteReport::Outcome;
 
 namespace {
+
+// The config site that the run script starts, when nothing else is given.
+constexpr char kDefaultSite[] = "127.0.0.1:18080";
+
+// One option of the command line.
+struct Option {
+  const char* name;
+  const char* value;                // the value's name in the usage text; nullptr: takes none
+  std::string CommandLine::*field;  // where the value goes
+  Action action;                    // the action it names; Window: an option of others
+  const char* companions;           // usage: the options that go with the action
+  const char* help;                 // usage: what the action does
+};
+
+constexpr Option kOptions[] = {
+    {"--list", nullptr, nullptr, Action::List, "", "the split list, tab-separated"},
+    {"--add", "DEST", &CommandLine::destination, Action::Add, " --line GW [--note TEXT]", "look DEST up and store it"},
+    {"--import", "FILE", &CommandLine::file, Action::Import, " [--line GW]", "import a prepared split file"},
+    {"--export", "FILE", &CommandLine::file, Action::Export, "", "write the list as a prepared file"},
+    {"--apply", nullptr, nullptr, Action::Apply, "", "route every entry once"},
+    {"--why", "DEST", &CommandLine::destination, Action::Why, "", "how DEST is routed, and why"},
+    {"--service", nullptr, nullptr, Action::Service, "", "route every minute until SIGTERM"},
+    {"--help", nullptr, nullptr, Action::Help, "", "this text"},
+    {"-h", nullptr, nullptr, Action::Help, nullptr, nullptr},
+    {"--line", "GW", &CommandLine::line, Action::Window, nullptr, nullptr},
+    {"--note", "TEXT", &CommandLine::note, Action::Window, nullptr, nullptr},
+    {"--home", "DIR", &CommandLine::home, Action::Window, nullptr, nullptr},
+    {"--site", "HOST[:PORT]", &CommandLine::site, Action::Window, nullptr, nullptr},
+};
 
 // One line of a message: its line breaks become blanks.
 std::string OneLine(std::string text) {
@@ -39,72 +69,75 @@ int Fail(std::FILE* err, const std::string& text) {
 }
 
 bool TakeRoutingLock(platform::System& sys, std::FILE* err) {
-  if (sys.LockRouting(routing::ConfigFile(sys, "routing.lock"))) return true;
+  if (sys.LockRouting(routing::ConfigFile(sys, routing::kRoutingLockName))) return true;
   Fail(err, "another Quillon (a window or the service) is routing the split list; stop it first");
   return false;
 }
 
+// A plan the system refused as a whole: one line on standard error.
+bool Refused(const platform::RouteReport& report, std::FILE* err) {
+  if (report.outcome == Outcome::Done) return false;
+  Fail(err, (report.outcome == Outcome::NoRights ? "no right to change routes: " : "") + report.reason);
+  return true;
+}
+
 int List(platform::System& sys, std::FILE* out) {
-  ConsoleUi ui;
-  routing::ReloadSplitList(sys, ui);
-  for (const auto& row : ui.Rows()) PrintRow(out, row);
+  lines::LineDirectory lines(sys);
+  for (const auto& row : SplitRows(routing::SplitStore::Main(sys).Entries(), lines)) PrintRow(out, row);
   return 0;
 }
 
 int Add(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* err) {
   routing::EnsureConfigDirectory(sys);
-  ConsoleUi ui;
-  ui.WriteControlText(Control::编辑框2, c.destination);
-  ui.WriteControlText(Control::组合框1, c.line);
-  ui.WriteControlText(Control::编辑框1, c.note);
-  routing::SplitRouter router(sys, ui);
-  routing::SplitWorkers workers(sys, ui, router);
-  workers.AddEntry();
-  if (const auto messages = ui.Messages(); !messages.empty()) return Fail(err, messages.front().text);
-  const auto rows = ui.Rows();
-  if (rows.empty()) return Fail(err, c.destination + " has no IPv4 address in its lookup answer; nothing was stored");
-  PrintRow(out, rows.front());
-  return 0;
+  routing::SplitStore store = routing::SplitStore::Main(sys);
+  routing::SplitRouter router(sys, store);
+  const routing::AddOutcome outcome = router.AddEntry({c.destination, c.line, c.note});
+  using Result = routing::AddOutcome::Result;
+  if (outcome.result == Result::Stored) {
+    PrintRow(out, SplitRow("1", outcome.entry, lines::FindLineByGateway(sys, c.line).ConnectionName));
+    return 0;
+  }
+  if (const AddMessage message = MessageOf(outcome.result); message.text != nullptr) return Fail(err, message.text);
+  if (outcome.result == Result::NotLookedUp) {
+    return Fail(err, c.destination + " could not be looked up; nothing was stored");
+  }
+  return Fail(err, c.destination + " has no IPv4 address in its lookup answer; nothing was stored");
 }
 
 int Import(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* err) {
   if (sys.FileRead(c.file).empty()) return Fail(err, "cannot read " + c.file);
   routing::EnsureConfigDirectory(sys);
-  ConsoleUi ui;
-  importing::ImportSplitFile(sys, ui, c.file, c.line);
-  const auto messages = ui.Messages();
-  for (const auto& m : messages) std::fprintf(messages.size() > 1 ? err : out, "%s\n", OneLine(m.text).c_str());
-  return messages.size() > 1 ? 1 : 0;  // more than the count: the file was refused part way
+  routing::SplitStore store = routing::SplitStore::Main(sys);
+  const importing::ImportReport report = importing::ImportSplitFile(sys, store, c.file, c.line);
+  // A file refused part way: both lines on standard error.
+  std::FILE* to = report.refusedAt > 0 ? err : out;
+  if (report.refusedAt > 0) std::fprintf(to, "%s\n", kOtherLayout);
+  std::fprintf(to, "%s\n", ImportCountText(report.stored).c_str());
+  return report.refusedAt > 0 ? 1 : 0;
 }
 
 int Export(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* err) {
-  std::vector<platform::System::IniValue> values;
-  std::unordered_set<std::string> seen;
-  for (const routing::SplitEntry& e : routing::ReadSplitStore(sys, routing::SplitStore(sys))) {
-    if (!seen.insert(e.destination).second) continue;
-    values.push_back({e.destination, "xl", e.line});
-    values.push_back({e.destination, "zt", e.status});
-    values.push_back({e.destination, "bz", e.note});
-  }
+  const std::vector<routing::SplitEntry> entries = routing::SplitStore::Main(sys).Entries();
   // A new file: what was there before is replaced, not merged into.
   if (sys.FileExists(c.file) && !sys.FileDelete(c.file)) return Fail(err, "cannot replace " + c.file);
-  if (!values.empty() && !sys.IniWriteMany(c.file, values)) return Fail(err, "cannot write " + c.file);
-  std::fprintf(out, "exported %zu entries to %s\n", seen.size(), c.file.c_str());
+  routing::SplitStore target(sys, c.file);
+  for (const bool written : target.WriteAll(entries)) {
+    if (!written) return Fail(err, "cannot write " + c.file);
+  }
+  std::fprintf(out, "exported %zu entries to %s\n", entries.size(), c.file.c_str());
   return 0;
 }
 
 int Apply(platform::System& sys, std::FILE* out, std::FILE* err) {
   routing::EnsureConfigDirectory(sys);
   if (!TakeRoutingLock(sys, err)) return 1;
-  ConsoleUi ui;
-  routing::SplitRouter router(sys, ui);
-  const auto c = router.RouteAllEntries();
-  std::fprintf(out, "routes added %d, replaced %d, deleted %d, already right %d\n", c.added, c.replaced, c.deleted,
-               c.kept);
-  if (c.refused > 0) {
-    return Fail(err, "no right to change routes (" + std::to_string(c.refused) +
-                         " requests refused); run: " + sys.RouteRightsAdvice());
-  }
+  routing::SplitStore store = routing::SplitStore::Main(sys);
+  routing::SplitRouter router(sys, store);
+  const platform::RouteReport r = router.RouteAllEntries();
+  if (Refused(r, err)) return 1;
+  std::fprintf(out, "routes added %d, replaced %d, deleted %d, already right %d\n", r.added, r.replaced, r.deleted,
+               r.kept);
+  for (const std::string& refusal : r.refusals) std::fprintf(err, "quillon: refused: %s\n", refusal.c_str());
   return 0;
 }
 
@@ -113,9 +146,10 @@ int Why(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* 
     std::fprintf(err, "quillon: %s is no destination Quillon looks up\n", OneLine(c.destination).c_str());
     return 2;
   }
+  routing::SplitStore store = routing::SplitStore::Main(sys);
   routing::SplitEntry entry;
   bool listed = false;
-  for (routing::SplitEntry& e : routing::ReadSplitStore(sys, routing::SplitStore(sys))) {
+  for (routing::SplitEntry& e : store.Entries()) {
     if (e.destination == c.destination) {
       entry = std::move(e);
       listed = true;
@@ -123,13 +157,13 @@ int Why(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* 
     }
   }
   routing::EnsureConfigDirectory(sys);  // the lookup's log lies there
-  const auto answer = routing::LookupDestination(sys, c.destination);
-  const auto found = routing::ExtractAnswerAddresses(answer.output, c.destination);
+  routing::SplitRouter router(sys, store);
+  const platform::Lookup answer = router.LookUp(c.destination);
   std::string addresses;
-  for (const auto& a : found.addresses) addresses += (addresses.empty() ? "" : ", ") + a;
+  for (const platform::Ipv4 a : answer.addresses) addresses += (addresses.empty() ? "" : ", ") + platform::Ipv4Text(a);
   std::fprintf(out, "destination: %s\n", c.destination.c_str());
   std::fprintf(out, "lookup answer: %s\n", addresses.empty() ? "no IPv4 address" : addresses.c_str());
-  const bool routes = listed && entry.status == routing::kEnabled && platform::IsGatewayText(entry.line);
+  const bool routes = listed && routing::RoutesThroughLine(entry);
   if (!listed) {
     std::fprintf(out, "line: not in the split list\n");
   } else {
@@ -138,11 +172,12 @@ int Why(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* 
                                                                          : "disabled: its networks get no route");
   }
   std::unordered_set<std::string> shown;
-  for (const std::string& n : routing::RoutedNetworks(answer.output, c.destination, routing::OwnNetworks(sys))) {
-    if (!shown.insert(n).second) continue;
-    const std::string now = sys.NetworkRoute(n);
-    std::string text = n + "/24: " + (now.empty() ? "no route now" : "routed through " + now + " now");
-    if (routes && now != entry.line) text += " (the next pass routes it through " + entry.line + ")";
+  for (const platform::Prefix& n : routing::RoutedNetworks(answer, routing::OwnNetworks(sys))) {
+    const std::string name = platform::PrefixText(n);
+    if (!shown.insert(name).second) continue;
+    const platform::Ipv4 now = sys.RouteGateway(n);
+    std::string text = name + ": " + (now == 0 ? "no route now" : "routed through " + platform::Ipv4Text(now) + " now");
+    if (routes && platform::Ipv4Text(now) != entry.line) text += " (the next pass routes it through " + entry.line + ")";
     std::fprintf(out, "%s\n", text.c_str());
   }
   return 0;
@@ -151,16 +186,19 @@ int Why(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* 
 int Service(platform::System& sys, std::FILE* out, std::FILE* err) {
   routing::EnsureConfigDirectory(sys);
   if (!TakeRoutingLock(sys, err)) return 1;
-  ConsoleUi ui;
-  ui.onMessage = [err](const ConsoleUi::Message& m) {
-    std::fprintf(err, "quillon: %s\n", OneLine(m.text).c_str());
-    std::fflush(err);
-  };
-  std::fprintf(out, "quillon: routing the split list of %s now and every minute\n", routing::SplitStore(sys).c_str());
+  routing::SplitStore store = routing::SplitStore::Main(sys);
+  std::fprintf(out, "quillon: routing the split list of %s now and every minute\n", store.Path().c_str());
   std::fflush(out);
   {
-    routing::SplitRouter router(sys, ui);
-    routing::SplitWorkers workers(sys, ui, router);
+    routing::SplitRouter router(sys, store);
+    Outcome told = Outcome::Done;
+    routing::SplitWorkers workers(sys, router, {{}, {}, [&](const platform::RouteReport& r) {
+                                                  // Each refusal once, not every minute.
+                                                  if (r.outcome == told || r.outcome == Outcome::Done) return;
+                                                  told = r.outcome;
+                                                  Refused(r, err);
+                                                  std::fflush(err);
+                                                }});
     if (!sys.RunUntilStopSignal([&] { workers.StartReapply(); })) {
       std::fprintf(err, "quillon: --service runs on Linux only\n");
       return 2;
@@ -175,86 +213,74 @@ int Service(platform::System& sys, std::FILE* out, std::FILE* err) {
 }  // namespace
 
 std::string UsageText() {
-  return "usage: quillon [--home DIR] [--site HOST[:PORT]]                 the window\n"
-         "       quillon --list                                             the split list, tab-separated\n"
-         "       quillon --add DEST --line GW [--note TEXT]                 look DEST up and store it\n"
-         "       quillon --import FILE [--line GW]                          import a prepared split file\n"
-         "       quillon --export FILE                                      write the list as a prepared file\n"
-         "       quillon --apply                                            route every entry once\n"
-         "       quillon --why DEST                                         how DEST is routed, and why\n"
-         "       quillon --service                                          route every minute until SIGTERM\n"
-         "Exit codes: 0 success, 1 failure, 2 bad arguments.\n";
+  std::string text = "usage: quillon [--home DIR] [--site HOST[:PORT]]                 the window\n";
+  for (const Option& o : kOptions) {
+    if (o.action == Action::Window || o.help == nullptr) continue;
+    std::string form = std::string("       quillon ") + o.name + (o.value ? std::string(" ") + o.value : "") + o.companions;
+    form.resize(std::max<std::size_t>(form.size() + 1, 66), ' ');
+    text += form + o.help + "\n";
+  }
+  return text + "Exit codes: 0 success, 1 failure, 2 bad arguments.\n";
 }
 
-bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& command, std::string& error) {
+bool ParseCommandLine(const std::vector<std::string>& args, const std::function<const char*(const char*)>& getenv,
+                      CommandLine& command, std::string& error) {
   command = CommandLine{};
-  bool noteGiven = false;
-  const auto setAction = [&](Action a, const std::string& name) {
-    if (command.action != Action::Window) {
-      error = name + " cannot come with another action";
-      return false;
-    }
-    command.action = a;
-    return true;
-  };
+  bool homeGiven = false, siteGiven = false, noteGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    const auto value = [&](std::string& into) {
-      if (i + 1 >= args.size()) {
-        error = a + " needs a value";
-        return false;
-      }
-      into = args[++i];
-      return true;
-    };
-    std::string skipped;
-    if (a == "--home" || a == "--site") {
-      if (!value(skipped)) return false;
-    } else if (a.rfind("--home=", 0) == 0 || a.rfind("--site=", 0) == 0) {
-    } else if (a == "--help" || a == "-h") {
-      if (!setAction(Action::Help, a)) return false;
-    } else if (a == "--list") {
-      if (!setAction(Action::List, a)) return false;
-    } else if (a == "--apply") {
-      if (!setAction(Action::Apply, a)) return false;
-    } else if (a == "--service") {
-      if (!setAction(Action::Service, a)) return false;
-    } else if (a == "--add" || a == "--why") {
-      if (!setAction(a == "--add" ? Action::Add : Action::Why, a) || !value(command.destination)) return false;
-    } else if (a == "--import" || a == "--export") {
-      if (!setAction(a == "--import" ? Action::Import : Action::Export, a) || !value(command.file)) return false;
-    } else if (a == "--line") {
-      if (!value(command.line)) return false;
-      command.lineGiven = true;
-    } else if (a == "--note") {
-      if (!value(command.note)) return false;
-      noteGiven = true;
-    } else {
+    const std::string name = a.substr(0, a.find('='));
+    const Option* option = nullptr;
+    for (const Option& o : kOptions) {
+      if (name == o.name) option = &o;
+    }
+    if (option == nullptr || (name != a && option->value == nullptr)) {
       error = "unknown argument " + a;
       return false;
     }
+    if (option->action != Action::Window) {
+      if (command.action != Action::Window) {
+        error = name + " cannot come with another action";
+        return false;
+      }
+      command.action = option->action;
+    }
+    if (option->value != nullptr) {
+      if (name != a) {
+        command.*(option->field) = a.substr(name.size() + 1);
+      } else if (i + 1 < args.size()) {
+        command.*(option->field) = args[++i];
+      } else {
+        error = a + " needs a value";
+        return false;
+      }
+    }
+    homeGiven = homeGiven || name == "--home";
+    siteGiven = siteGiven || name == "--site";
+    noteGiven = noteGiven || name == "--note";
+    command.lineGiven = command.lineGiven || name == "--line";
   }
-  if (command.action == Action::Add && !command.lineGiven) {
+  if (!homeGiven) {
+    if (const char* v = getenv("QUILLON_HOME")) command.home = v;
+  }
+  if (!siteGiven) {
+    if (const char* v = getenv("QUILLON_SITE")) command.site = v;
+  }
+  if (command.site.empty()) command.site = kDefaultSite;
+
+  const Action a = command.action;
+  if (a == Action::Add && !command.lineGiven) {
     error = "--add needs --line GW";
-    return false;
-  }
-  if (command.lineGiven && command.action != Action::Add && command.action != Action::Import) {
+  } else if (command.lineGiven && a != Action::Add && a != Action::Import) {
     error = "--line goes with --add or --import";
-    return false;
-  }
-  if (noteGiven && command.action != Action::Add) {
+  } else if (noteGiven && a != Action::Add) {
     error = "--note goes with --add";
-    return false;
-  }
-  if (command.lineGiven && !platform::IsGatewayText(command.line)) {
+  } else if (command.lineGiven && !platform::IsGatewayText(command.line)) {
     error = "--line " + command.line + " is not the dotted IPv4 address of a gateway";
-    return false;
-  }
-  if ((command.action == Action::Import || command.action == Action::Export) && command.file.empty()) {
+  } else if ((a == Action::Import || a == Action::Export) && command.file.empty()) {
     error = "the file name is empty";
-    return false;
   }
-  return true;
+  return error.empty();
 }
 
 int RunCommandLine(platform::System& sys, const CommandLine& command, std::FILE* out, std::FILE* err) {

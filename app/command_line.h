@@ -1,20 +1,12 @@
 // Quillon without its window, for scripts and servers: the same routines as
-// the window, with their messages printed.
-//
-//   quillon --list                               the split list, tab-separated
-//   quillon --add DEST --line GW [--note TEXT]   the add worker's checks, then the entry stored
-//   quillon --import FILE [--line GW]            the import, with its count
-//   quillon --export FILE                        the store as a prepared split file
-//   quillon --apply                              one pass; what it changed
-//   quillon --why DEST                           the answer, networks, line and routes of a destination
-//   quillon --service                            the re-apply worker until SIGTERM (Linux)
-//
-// --home and --site (ParseOptions) may come with any of them. Exit codes: 0
-// on success, 2 on bad arguments, 1 on failure; each error is one line on
-// standard error.
+// the window, their outcomes printed. One table of options drives the parser
+// and the usage text; --home and --site go with the window and every action.
+// Exit codes: 0 on success, 2 on bad arguments, 1 on failure; each error is
+// one line on standard error.
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +17,8 @@ namespace quillon::app {
 struct CommandLine {
   enum class Action { Window, Help, List, Add, Import, Export, Apply, Why, Service };
   Action action = Action::Window;
+  std::string home;         // --home DIR, else QUILLON_HOME; empty: the program's own directory
+  std::string site;         // --site HOST[:PORT], else QUILLON_SITE, else the build's default
   std::string destination;  // --add, --why
   std::string file;         // --import, --export
   std::string line;         // --line
@@ -32,9 +26,12 @@ struct CommandLine {
   bool lineGiven = false;
 };
 
-// The action and its values from the arguments (after the program's name);
-// false with `error` set when they make no sense together.
-bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& command, std::string& error);
+// The action and its values from the arguments (after the program's name),
+// both "--x V" and "--x=V"; the environment (through `getenv`) for what the
+// arguments leave out. False with `error` set when they make no sense
+// together.
+bool ParseCommandLine(const std::vector<std::string>& args, const std::function<const char*(const char*)>& getenv,
+                      CommandLine& command, std::string& error);
 
 // The usage text of --help.
 std::string UsageText();

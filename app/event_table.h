@@ -5,18 +5,18 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/window_model.h"
+#include "platform/window_layout.h"
 
 namespace quillon::app {
 
-class Program;
+class Presenter;
 
 struct EventBinding {
-  platform::Control control;
+  platform::ControlId control;
   platform::Event event;
   std::string_view routine;  // the routine's name, for tests and messages
   // Runs the routine; the result matters only for the close query.
-  bool (*run)(Program& program, const std::string& argument);
+  bool (*run)(Presenter& presenter, const std::string& argument);
 };
 
 // Every binding of the window. Events without a row do nothing.

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/command_line.h"
+#include "app/presenter.h"
 #include "app/program.h"
 #include "app/window_description.h"
 #include "platform/system_factory.h"
@@ -14,11 +15,10 @@ namespace quillon::app {
 
 int ProgramMain(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  const Options options = ParseOptions(args, [](const char* name) { return std::getenv(name); });
-  const std::unique_ptr<platform::System> sys = platform::MakeSystem(options.home);
   CommandLine command;
   std::string error;
-  const bool understood = ParseCommandLine(args, command, error);
+  const bool understood = ParseCommandLine(args, [](const char* name) { return std::getenv(name); }, command, error);
+  const std::unique_ptr<platform::System> sys = platform::MakeSystem(command.home);
   if (!understood || command.action != CommandLine::Action::Window) {
     sys->UseParentConsole();
     if (!understood) {
@@ -27,15 +27,14 @@ int ProgramMain(int argc, char** argv) {
     }
     EndProcess(RunCommandLine(*sys, command, stdout, stderr));
   }
-  const platform::WindowSpec spec = BuildWindowSpec(options.site);
-  std::unique_ptr<Program> program;
-  platform::RunWindow(argc, argv, spec, [&](platform::Ui& ui) {
-    program = std::make_unique<Program>(*sys, ui, options.site);
-    program->InitProgramState();
-    program->Attach();
+  const platform::WindowLayout layout = BuildWindowLayout(command.site);
+  std::unique_ptr<Presenter> presenter;
+  platform::RunWindow(argc, argv, layout, [&](platform::Ui& ui) {
+    presenter = std::make_unique<Presenter>(*sys, ui, command.site);
+    presenter->Attach();
   });
   // Workers are detached and may still be in a pause or a lookup: the
-  // process ends here, without destroying the System, the program or any
+  // process ends here, without destroying the System, the presenter or any
   // static object that they may still touch.
   EndProcess(0);
 }

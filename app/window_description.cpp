@@ -7,17 +7,16 @@
 
 namespace quillon::app {
 
-using platform::ColumnSpec;
-using platform::Control;
+using platform::Column;
 using platform::ControlKind;
-using platform::ControlSpec;
-using platform::WindowSpec;
+using platform::ControlLayout;
+using platform::WindowLayout;
 
 namespace {
 
-ControlSpec Item(Control name, std::string_view id, ControlKind kind, Control parent, std::string caption,
-                 int left, int top, int width, int height, bool visible = true) {
-  ControlSpec s{name, id, kind, parent, std::move(caption)};
+ControlLayout Item(Control id, std::string_view name, ControlKind kind, Control parent, std::string caption,
+                   int left, int top, int width, int height, bool visible = true) {
+  ControlLayout s{id, name, kind, parent, std::move(caption)};
   s.left = left;
   s.top = top;
   s.width = width;
@@ -27,23 +26,23 @@ ControlSpec Item(Control name, std::string_view id, ControlKind kind, Control pa
 }
 
 // A component or menu entry: no area of its own.
-ControlSpec Arealess(Control name, std::string_view id, ControlKind kind, Control parent, std::string caption,
-                     bool visible = true) {
-  ControlSpec s{name, id, kind, parent, std::move(caption)};
+ControlLayout Arealess(Control id, std::string_view name, ControlKind kind, Control parent, std::string caption,
+                       bool visible = true) {
+  ControlLayout s{id, name, kind, parent, std::move(caption)};
   s.visible = visible;
   return s;
 }
 
 }  // namespace
 
-WindowSpec BuildWindowSpec(const std::string& siteHost) {
+WindowLayout BuildWindowLayout(const std::string& siteHost) {
   using C = Control;
   using K = ControlKind;
   constexpr C W = C::主窗口;
   constexpr C G1 = C::分组框1;
   constexpr C G2 = C::分组框2;
 
-  WindowSpec w;
+  WindowLayout w;
   w.title = std::string("Quillon - ") + kVersion + "  (管理员：512340987 开发者：Ferrowin)";
   w.outerWidth = 592;
   w.outerHeight = 429;
@@ -108,9 +107,17 @@ WindowSpec BuildWindowSpec(const std::string& siteHost) {
       Arealess(C::删除记录, "删除记录", K::MenuItem, C::菜单, "删除记录"),
   };
 
+  // A label's box reaches a pixel into the control beside or below it.
+  const std::pair<C, C> covering[] = {{C::组合框1, C::标签1}, {C::编辑框1, C::标签3}, {C::标签3, C::标签1}};
+  for (const auto& [over, under] : covering) {
+    for (ControlLayout& c : w.controls) {
+      if (c.id == over) c.covers = under;
+    }
+  }
+
   w.columns = {
-      ColumnSpec{"序号", 40},    ColumnSpec{"网址/IP", 150}, ColumnSpec{"分配线路", 90},
-      ColumnSpec{"线路名称", 90}, ColumnSpec{"分流设置", 60}, ColumnSpec{"备注", 150},
+      Column{"序号", 40},    Column{"网址/IP", 150}, Column{"分配线路", 90},
+      Column{"线路名称", 90}, Column{"分流设置", 60}, Column{"备注", 150},
   };
   return w;
 }

@@ -5,12 +5,13 @@
 
 #include <string>
 
-#include "platform/window_model.h"
+#include "app/controls.h"
+#include "platform/window_layout.h"
 #include "quillon/version.h"
 
 namespace quillon::app {
 
 // The window description; the texts that name the config site use `siteHost`.
-platform::WindowSpec BuildWindowSpec(const std::string& siteHost);
+platform::WindowLayout BuildWindowLayout(const std::string& siteHost);
 
 }  // namespace quillon::app

@@ -20,9 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/window_description.h"
 #include "import/prepared_import.h"
-#include "platform/fake/fake_ui.h"
 #include "platform/system_factory.h"
 #include "routing/config_paths.h"
 
@@ -64,15 +62,14 @@ void Measure(int n) {
   // Watching both ends of a rename keeps the kernel from folding the repeated
   // "moved to http.ini" events into one.
   inotify_add_watch(fd, config.c_str(), IN_MOVED_FROM | IN_MOVED_TO);
-  const auto spec = app::BuildWindowSpec("127.0.0.1");
+  routing::SplitStore store = routing::SplitStore::Main(*sys);
   for (const std::string run : {"first", "again"}) {
-    platform::FakeUi ui(spec);
-    ui.answers = {platform::AnswerOk};
     const auto start = std::chrono::steady_clock::now();
-    importing::ImportSplitFile(*sys, ui, prepared.string(), run == "first" ? "" : "198.51.100.1");
+    const importing::ImportReport report =
+        importing::ImportSplitFile(*sys, store, prepared.string(), run == "first" ? "" : "198.51.100.1");
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    std::printf("N=%d run=%s ms=%.1f replacements=%d stored=%zu\n", n, run.c_str(), ms, Replacements(fd, "http.ini"),
-                ui.rows.size());
+    std::printf("N=%d run=%s ms=%.1f replacements=%d stored=%d\n", n, run.c_str(), ms, Replacements(fd, "http.ini"),
+                report.stored);
   }
   close(fd);
   fs::remove_all(home);

@@ -33,12 +33,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/window_description.h"
-#include "platform/fake/fake_ui.h"
+#include "app/split_rows.h"
 #include "platform/safety.h"
 #include "platform/system_factory.h"
 #include "routing/config_paths.h"
-#include "routing/split_list.h"
 #include "routing/split_routes.h"
 #include "routing/split_store.h"
 
@@ -185,7 +183,7 @@ class RouteMonitor {
   long since_ = 0;
 };
 
-void PrintChanges(const char* name, const platform::System::RouteChanges& c) {
+void PrintChanges(const char* name, const platform::RouteReport& c) {
   std::printf("%s_added=%d\n%s_replaced=%d\n%s_deleted=%d\n%s_kept=%d\n", name, c.added, name, c.replaced, name,
               c.deleted, name, c.kept);
 }
@@ -214,8 +212,9 @@ void PerProcess(const std::vector<routing::SplitEntry>& entries, std::size_t sam
       if (!address.empty() && std::find(found.begin(), found.end(), address) == found.end()) found.push_back(address);
     }
     for (const std::string& address : found) {
-      const std::string network = routing::NetworkOf(address);
-      if (network.empty()) continue;
+      const auto value = platform::ParseIpv4(address);
+      if (!value) continue;
+      const std::string network = platform::Ipv4Text(platform::Network24(*value).network);
       ++addresses;
       Run({"ip", "route", "del", network + "/24"});
       Run({"ip", "route", "add", network + "/24", "via", e.line});
@@ -233,35 +232,28 @@ void PerProcess(const std::vector<routing::SplitEntry>& entries, std::size_t sam
 // the route pass on the answers.
 void Phases(platform::System& sys) {
   auto start = Clock::now();
-  const std::vector<routing::SplitEntry> entries = routing::ReadSplitStore(sys, routing::SplitStore(sys));
+  routing::SplitStore store = routing::SplitStore::Main(sys);
+  const std::vector<routing::SplitEntry> entries = store.Entries();
   std::printf("phase_store_read_ms=%.1f\n", MsSince(start));
 
   start = Clock::now();
   const double cpuStart = CpuMs();
-  std::vector<platform::System::LookupAnswer> answers(entries.size());
-  std::atomic<std::size_t> next{0};
-  auto work = [&] {
-    for (std::size_t i = next++; i < entries.size(); i = next++)
-      answers[i] = routing::LookupDestination(sys, entries[i].destination);
-  };
-  std::vector<std::thread> threads;
-  for (int t = 1; t < routing::SplitRouter::kConcurrentLookups; ++t) threads.emplace_back(work);
-  work();
-  for (auto& t : threads) t.join();
+  std::vector<std::string> names;
+  for (const auto& e : entries) names.push_back(e.destination);
+  const std::vector<platform::Lookup> answers = sys.LookupHosts(names, routing::ConfigFile(sys, routing::kResolveLogName));
   std::printf("phase_lookups_ms=%.1f\nphase_lookups_cpu_ms=%.1f\n", MsSince(start), CpuMs() - cpuStart);
 
   start = Clock::now();
-  std::unordered_set<std::string> own;
-  for (const auto& adapter : sys.ListAdapters()) own.insert(routing::NetworkOf(adapter.IpAddress));
+  const std::vector<platform::Prefix> own = routing::OwnNetworks(sys);
   std::printf("phase_adapters_ms=%.1f\n", MsSince(start));
   start = Clock::now();
-  const std::unique_ptr<platform::System::RoutePass> pass = sys.BeginRoutePass();
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    routing::InstallRoutes(*pass, answers[i].output, entries[i].destination, entries[i].line, own);
-  }
+  std::vector<routing::PassEntry> pass;
+  pass.reserve(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) pass.push_back({entries[i], answers[i], true});
+  const platform::RoutePlan plan = routing::PlanSplitRoutes(pass, own);
   const double requestsMs = MsSince(start);
   const auto finishStart = Clock::now();
-  pass->Finish();
+  sys.ApplyRoutePlan(plan);
   std::printf("phase_answers_ms=%.1f\nphase_netlink_ms=%.1f\n", requestsMs, MsSince(finishStart));
 }
 
@@ -300,12 +292,10 @@ int main(int argc, char** argv) {
   // The empty program state: the System, the window (in memory here) and
   // the router, before any pass.
   const std::unique_ptr<platform::System> sys = platform::MakeSystem(home);
-  const platform::WindowSpec spec = app::BuildWindowSpec("127.0.0.1");
-  platform::FakeUi ui(spec);
-  routing::SplitRouter router(*sys, ui);
-  const std::string store = routing::SplitStore(*sys);
-  if (!sys->FileExists(store)) {
-    std::fprintf(stderr, "quillon_bench_split: no split store at %s\n", store.c_str());
+  routing::SplitStore store = routing::SplitStore::Main(*sys);
+  routing::SplitRouter router(*sys, store);
+  if (!sys->FileExists(store.Path())) {
+    std::fprintf(stderr, "quillon_bench_split: no split store at %s\n", store.Path().c_str());
     return 1;
   }
   const long rssEmptyKb = StatusKb("VmRSS");
@@ -319,7 +309,7 @@ int main(int argc, char** argv) {
 
   auto start = Clock::now();
   double cpuStart = CpuMs();
-  const platform::System::RouteChanges full = router.RouteAllEntries();
+  const platform::RouteReport full = router.RouteAllEntries();
   const double fullMs = MsSince(start);
   const double fullCpuMs = CpuMs() - cpuStart;
   if (!monitor.Mark()) return 1;
@@ -327,7 +317,7 @@ int main(int argc, char** argv) {
 
   start = Clock::now();
   cpuStart = CpuMs();
-  const platform::System::RouteChanges steady = router.RouteAllEntries();
+  const platform::RouteReport steady = router.RouteAllEntries();
   const double steadyMs = MsSince(start);
   const double steadyCpuMs = CpuMs() - cpuStart;
   if (!monitor.Mark()) return 1;
@@ -335,17 +325,17 @@ int main(int argc, char** argv) {
   monitorOwner.reset();  // what follows is timed without it
 
   start = Clock::now();
-  routing::ReloadSplitList(*sys, ui);
-  const double reloadMs = MsSince(start);
+  // The window's reload: the store read, and its rows built.
   std::size_t rows = 0;
   {
-    std::lock_guard<std::recursive_mutex> hold(ui.lock);
-    rows = ui.rows.size();
+    lines::LineDirectory lines(*sys);
+    rows = app::SplitRows(store.Entries(), lines).size();
   }
+  const double reloadMs = MsSince(start);
   const long rssAfterKb = StatusKb("VmRSS");
   const long hwmKb = StatusKb("VmHWM");
 
-  std::printf("entries=%zu\nrows=%zu\n", router.WorkingList().size(), rows);
+  std::printf("entries=%zu\nrows=%zu\n", rows, rows);
   std::printf("full_ms=%.1f\nfull_cpu_ms=%.1f\n", fullMs, fullCpuMs);
   PrintChanges("full", full);
   std::printf("full_monitor_changes=%ld\n", fullSeen);
@@ -358,6 +348,6 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   if (phases) Phases(*sys);
-  if (perProcess > 0) PerProcess(routing::ReadSplitStore(*sys, store), perProcess);
+  if (perProcess > 0) PerProcess(store.Entries(), perProcess);
   return 0;
 }

@@ -1,9 +1,9 @@
-// The answer rules (routing::ExtractAnswerAddresses) and the route requests
-// they lead to (routing::InstallRoutes) on arbitrary lookup output.
+// The answer rules (platform::ReadLookupOutput) and the route plan they lead
+// to (routing::PlanSplitRoutes) on arbitrary lookup output.
 //
 // Built twice: fuzz_answer_utf8 with the Linux code page (UTF-8 character
 // rule and literals), fuzz_answer_gbk with the Windows one (GBK character
-// rule, and split_routes.cpp compiled with its literals in GBK, as the
+// rule, and answer_rule.cpp compiled with its literals in GBK, as the
 // Windows build holds them).
 //
 // Input: the lookup output up to the first NUL (the output is read up to its
@@ -14,16 +14,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unordered_set>
 
+#include "platform/answer_rule.h"
 #include "platform/safety.h"
 #include "platform/text.h"
 #include "routing/split_routes.h"
 
 namespace {
 
-using quillon::routing::AnswerAddresses;
 namespace platform = quillon::platform;
+using platform::AnswerAddresses;
 namespace routing = quillon::routing;
 
 [[noreturn]] void Fail(const char* what, int line) {
@@ -48,26 +48,9 @@ constexpr char kAnswerMarker[] = "名称";
 constexpr char kEnglishAnswerMarker[] = "Name:";
 
 const boost::regex& AddressPattern() {
-  static const boost::regex pattern(routing::kAddressPattern, boost::regex::perl);
+  static const boost::regex pattern(platform::kAddressPattern, boost::regex::perl);
   return pattern;
 }
-
-// Records what would reach the routing table.
-class RecordingPass : public platform::System::RoutePass {
- public:
-  explicit RecordingPass(const std::unordered_set<std::string>& own) : own_(own) {}
-  void RouteNetwork(const std::string& network, const std::string& line) override {
-    CHECK(platform::IsNetworkText(network));
-    CHECK(own_.count(network) == 0);
-    CHECK(line == "198.51.100.1");
-    ++requests;
-  }
-  platform::System::RouteChanges Finish() override { return {}; }
-  std::size_t requests = 0;
-
- private:
-  const std::unordered_set<std::string>& own_;
-};
 
 }  // namespace
 
@@ -76,8 +59,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // target: the literal conversion took place).
   CHECK(platform::SystemCharRule() == kRule);
   const std::string output = std::string("Server:  x\r\n\r\n") + kAnswerMarker + ":    a.test\r\nAddresses:  198.18.1.5\r\n";
-  CHECK(routing::ExtractAnswerAddresses(output, "a.test") == (AnswerAddresses{true, {"198.18.1.5"}}));
-  CHECK(routing::ExtractAnswerAddresses("", "198.18.3.9") == (AnswerAddresses{true, {"198.18.3.9"}}));
+  CHECK(platform::ReadLookupOutput(output, "a.test") == (AnswerAddresses{true, {"198.18.1.5"}}));
+  CHECK(platform::ReadLookupOutput("", "198.18.3.9") == (AnswerAddresses{true, {"198.18.3.9"}}));
   return 0;
 }
 
@@ -87,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string output = input.substr(0, nul);
   const std::string destination = nul == std::string::npos ? std::string() : input.substr(nul + 1);
 
-  const AnswerAddresses answer = routing::ExtractAnswerAddresses(output, destination);
+  const AnswerAddresses answer = platform::ReadLookupOutput(output, destination);
 
   // Every address is an address of the pattern, whole, taken from the
   // output or the destination.
@@ -103,13 +86,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!markerThere) CHECK(!answer.answered);
   if (!answer.answered) CHECK(answer.addresses.empty());
 
-  // The route requests: only routable networks, never the machine's own.
-  const std::unordered_set<std::string> own = {"192.0.2.0", "198.18.1.0"};
-  RecordingPass pass(own);
-  routing::InstallRoutes(pass, output, destination, "198.51.100.1", own);
-  CHECK(pass.requests <= answer.addresses.size());
-
-  const std::string network = routing::NetworkOf(destination);
-  CHECK(network.empty() || (network.size() >= 2 && network.compare(network.size() - 2, 2, ".0") == 0));
+  // The route plan: only routable networks, never the machine's own, one
+  // request per address at most.
+  const std::vector<platform::Prefix> own = {platform::Network24(0xC0000200u), platform::Network24(0xC6120100u)};
+  platform::Lookup lookup{true, answer.answered, platform::AddressValues(answer.addresses), 0};
+  const platform::RoutePlan plan = routing::PlanSplitRoutes({{{destination, "198.51.100.1", "1", ""}, lookup}}, own);
+  CHECK(plan.routes.size() <= answer.addresses.size());
+  for (const platform::RouteRequest& r : plan.routes) {
+    CHECK(platform::IsRoutablePrefix(r.prefix));
+    for (const platform::Prefix& o : own) CHECK(!o.Overlaps(r.prefix));
+    CHECK(r.gateway == 0xC6336401u);
+  }
   return 0;
 }

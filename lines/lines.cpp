@@ -2,10 +2,6 @@
 
 namespace quillon::lines {
 
-using platform::Control;
-
-std::vector<LineInfo> ListAdapters(platform::System& sys) { return sys.ListAdapters(); }
-
 LineInfo FindLineByGateway(platform::System& sys, const std::string& gateway) {
   LineInfo current;
   for (const LineInfo& adapter : sys.ListAdapters()) {
@@ -31,20 +27,18 @@ std::string LineDirectory::ConnectionNameOf(const std::string& gateway) {
   return *names_[i];
 }
 
-void ShowLineDetails(platform::System& sys, platform::Ui& ui) {
-  const std::vector<LineInfo> adapters = sys.ListAdapters();
-  ui.WriteControlText(Control::超级编辑框1, "");
+std::string LineDetails(platform::System& sys, const std::string& gateway) {
   std::string details;
-  for (const LineInfo& adapter : adapters) {
-    if (ui.ReadControlText(Control::组合框2) != adapter.Gateway) continue;
-    const LineInfo line = FindLineByGateway(sys, ui.ReadControlText(Control::组合框2));
+  for (const LineInfo& adapter : sys.ListAdapters()) {
+    if (adapter.Gateway != gateway) continue;
+    // Every block names the connection of the first adapter with this
+    // gateway, as the lookup by gateway finds it.
+    const LineInfo line = FindLineByGateway(sys, gateway);
     details += "网关IP：" + adapter.Gateway + "\r\n本地IP：" + adapter.IpAddress + "\r\n子网掩码：" +
                adapter.SubnetMask + "\r\n线路名称：" + line.ConnectionName + "\r\n线路描述：" +
                adapter.Description;
   }
-  // The blocks are built here and written once: the box holds exactly what
-  // was written, with no round trip through the widget's own line breaks.
-  if (!details.empty()) ui.WriteControlText(Control::超级编辑框1, details);
+  return details;
 }
 
 std::vector<std::string> DiscoverGateways(platform::System& sys) {

@@ -10,14 +10,10 @@
 
 #include "platform/line_info.h"
 #include "platform/system.h"
-#include "platform/ui.h"
 
 namespace quillon::lines {
 
 using platform::LineInfo;
-
-// The adapters in system order, ConnectionName empty.
-std::vector<LineInfo> ListAdapters(platform::System& sys);
 
 // The first adapter whose gateway equals `gateway` (byte for byte), with its
 // connection name; when none matches, the last adapter of the list (with its
@@ -41,9 +37,10 @@ class LineDirectory {
   std::unordered_map<std::string, std::size_t> firstByGateway_;
 };
 
-// Handler of a pick in 组合框2: writes the details of every adapter whose
-// gateway is the picked text into 超级编辑框1.
-void ShowLineDetails(platform::System& sys, platform::Ui& ui);
+// The details of every adapter whose gateway is `gateway`, one five-line
+// block each (gateway, local address, mask, connection name, description),
+// run together; empty when none has it.
+std::string LineDetails(platform::System& sys, const std::string& gateway);
 
 // The gateways of the machine's lines, in the system's order (the line list).
 std::vector<std::string> DiscoverGateways(platform::System& sys);

@@ -3,15 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/fake/fake_system.h"
-#include "platform/fake/fake_ui.h"
-#include "platform/fake/test_window.h"
 
 namespace quillon::lines {
 namespace {
 
-using platform::Control;
 using platform::FakeSystem;
-using platform::FakeUi;
 
 LineInfo Adapter(const std::string& name, const std::string& gw, const std::string& ip = "10.0.0.2") {
   return {name, "desc " + name, "", ip, "255.255.255.0", gw};
@@ -67,44 +63,22 @@ TEST(FindLineByGateway, NoAdaptersGiveTheEmptyRecord) {
   EXPECT_EQ(FindLineByGateway(sys, "192.0.2.1"), LineInfo{});
 }
 
-TEST(ShowLineDetails, WritesTheBlockOfThePickedLineByteForByte) {
+TEST(LineDetails, OneBlockPerAdapterOfTheLineByteForByte) {
   FakeSystem sys;
-  sys.adapters = {Adapter("a", "192.0.2.1", "192.0.2.2"), Adapter("b", "198.51.100.1", "198.51.100.2")};
-  sys.connectionNames = {{"b", "WLAN"}};
-  FakeUi ui(platform::TestWindowSpec());
-  ui.texts[Control::超级编辑框1] = "initial notice";
-  ui.texts[Control::组合框2] = "198.51.100.1";
-  ShowLineDetails(sys, ui);
-  EXPECT_EQ(ui.texts[Control::超级编辑框1],
+  sys.adapters = {Adapter("a", "192.0.2.1", "192.0.2.2"), Adapter("b", "198.51.100.1", "198.51.100.2"),
+                  Adapter("c", "192.0.2.1", "192.0.2.3")};
+  sys.connectionNames = {{"a", "以太网"}, {"b", "WLAN"}, {"c", "以太网 2"}};
+  EXPECT_EQ(LineDetails(sys, "198.51.100.1"),
             "网关IP：198.51.100.1\r\n本地IP：198.51.100.2\r\n子网掩码：255.255.255.0\r\n"
             "线路名称：WLAN\r\n线路描述：desc b");
-}
-
-TEST(ShowLineDetails, TwoAdaptersOnOneGatewayRunTogetherWithTheFirstName) {
-  FakeSystem sys;
-  sys.adapters = {Adapter("a", "192.0.2.1", "192.0.2.2"), Adapter("b", "192.0.2.1", "192.0.2.3")};
-  sys.connectionNames = {{"a", "以太网"}, {"b", "以太网 2"}};
-  FakeUi ui(platform::TestWindowSpec());
-  ui.texts[Control::组合框2] = "192.0.2.1";
-  ShowLineDetails(sys, ui);
-  EXPECT_EQ(ui.texts[Control::超级编辑框1],
+  // Two adapters on one gateway: their blocks run together, both with the
+  // first one's connection name.
+  EXPECT_EQ(LineDetails(sys, "192.0.2.1"),
             "网关IP：192.0.2.1\r\n本地IP：192.0.2.2\r\n子网掩码：255.255.255.0\r\n线路名称：以太网\r\n"
             "线路描述：desc a"
             "网关IP：192.0.2.1\r\n本地IP：192.0.2.3\r\n子网掩码：255.255.255.0\r\n线路名称：以太网\r\n"
-            "线路描述：desc b");
-}
-
-TEST(ShowLineDetails, NoMatchOrNoAdaptersLeaveTheBoxEmpty) {
-  FakeSystem sys;
-  FakeUi ui(platform::TestWindowSpec());
-  ui.texts[Control::超级编辑框1] = "initial notice";
-  ui.texts[Control::组合框2] = "192.0.2.1";
-  ShowLineDetails(sys, ui);
-  EXPECT_EQ(ui.texts[Control::超级编辑框1], "");
-  sys.adapters = {Adapter("a", "198.51.100.1")};
-  ui.texts[Control::超级编辑框1] = "initial notice";
-  ShowLineDetails(sys, ui);
-  EXPECT_EQ(ui.texts[Control::超级编辑框1], "");
+            "线路描述：desc c");
+  EXPECT_EQ(LineDetails(sys, "203.0.113.1"), "");
 }
 
 TEST(DiscoverGateways, SplitsTheGatewayTextInOrder) {

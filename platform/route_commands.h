@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/route_plan.h"
+
 namespace quillon::platform {
 
 // "cmd /C route delete 0.0.0.0": removes the default routes of every gateway.
@@ -30,11 +32,17 @@ std::string DeleteNetworkRouteCommand(const std::string& network);
 // "cmd /C route add " + network + " mask 255.255.255.0 " + line.
 std::string AddNetworkRouteCommand(const std::string& network, const std::string& line);
 
-// An answer as the lookup tool prints it: "名称:    " and the name, then
-// "Address:  " and the address, or "Addresses:  " and each address on a line
-// of its own. Used where the system has no such tool: the answer rules read
-// it like the tool's own output.
-std::string LookupAnswerText(const std::string& name, const std::vector<std::string>& addresses);
+// A prefix entry's commands: the same shape with the prefix's own mask,
+// "cmd /C route delete A.B.C.D mask M" and
+// "cmd /C route add A.B.C.D mask M " + line.
+std::string DeletePrefixRouteCommand(const Prefix& prefix);
+std::string AddPrefixRouteCommand(const Prefix& prefix, const std::string& line);
+
+// The command lines of a plan, in the order they run: per route request its
+// delete, then its add when it names a line; then the default routes' delete
+// (when the plan replaces them) and one add per default route. Requests that
+// fail the safety rules give no command.
+std::vector<std::string> RoutePlanCommands(const RoutePlan& plan);
 
 // The registry path (key path, a backslash, the value name) of the connection
 // name of the adapter with this AdapterName.

@@ -24,6 +24,16 @@ bool IsGatewayText(std::string_view text) {
   return octets[0] != 0 && octets[0] != 127 && octets[0] < 224;
 }
 
+bool IsGatewayAddress(Ipv4 address) {
+  const Ipv4 first = address >> 24;
+  return first != 0 && first != 127 && first < 224;
+}
+
+bool IsRoutablePrefix(const Prefix& prefix) {
+  return prefix.length >= 8 && prefix.length <= 32 && (prefix.network & ~MaskOf(prefix.length)) == 0 &&
+         IsGatewayAddress(prefix.network);
+}
+
 bool IsMetricText(std::string_view text) {
   if (text.empty() || text.size() > 4) return false;
   for (const char c : text) {

@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include "platform/ipv4.h"
 #include "platform/text.h"
 
 namespace quillon::platform {
@@ -21,6 +22,13 @@ bool IsMetricText(std::string_view text);
 // last number is 0. This keeps "0.0.0.0" (which names the default routes to
 // the route tool) and the loopback, multicast and broadcast ranges out.
 bool IsNetworkText(std::string_view text);
+
+// The same two rules on values: a gateway address outside 0.0.0.0/8,
+// 127.0.0.0/8 and 224.0.0.0 and above; a prefix that a split route may name:
+// 8 to 32 bits long, no host bits set, and inside no such range (a prefix of
+// at least 8 bits lies in one /8).
+bool IsGatewayAddress(Ipv4 address);
+bool IsRoutablePrefix(const Prefix& prefix);
 
 // Longest destination text that may reach a lookup, in bytes.
 inline constexpr std::size_t kDestinationLimit = 1024;

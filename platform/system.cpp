@@ -38,18 +38,44 @@ bool System::IniWrite(const std::string& file, const std::string& section,
   return WriteProfileEntry(file, section, key, value);
 }
 
-bool System::IniWriteMany(const std::string& file, const std::vector<IniValue>& values) {
-  if (file.empty()) return false;
+std::vector<bool> System::IniWriteMany(const std::string& file, const std::vector<IniValue>& values) {
+  if (file.empty()) return std::vector<bool>(values.size(), false);
   for (const IniValue& v : values) {
-    if (HasLineBreakOrNul(v.section) || HasLineBreakOrNul(v.key) || HasLineBreakOrNul(v.value)) return false;
+    if (HasLineBreakOrNul(v.section) || HasLineBreakOrNul(v.key) || HasLineBreakOrNul(v.value)) {
+      return std::vector<bool>(values.size(), false);
+    }
   }
-  return values.empty() || WriteProfileValues(file, values);
+  if (values.empty()) return {};
+  return WriteProfileValues(file, values);
 }
 
-bool System::WriteProfileValues(const std::string& file, const std::vector<IniValue>& values) {
-  bool all = true;
-  for (const IniValue& v : values) all = WriteProfileEntry(file, v.section, v.key, v.value) && all;
-  return all;
+std::vector<bool> System::WriteProfileValues(const std::string& file, const std::vector<IniValue>& values) {
+  std::vector<bool> written;
+  written.reserve(values.size());
+  for (const IniValue& v : values) written.push_back(WriteProfileEntry(file, v.section, v.key, v.value));
+  return written;
+}
+
+std::vector<System::IniRecord> System::IniReadKeys(const std::string& file, const std::vector<std::string>& keys) {
+  std::vector<IniRecord> records;
+  for (std::string& name : IniSections(file)) {
+    IniRecord record;
+    for (const std::string& key : keys) record.values.push_back(IniRead(file, name, key));
+    record.section = std::move(name);
+    records.push_back(std::move(record));
+  }
+  return records;
+}
+
+std::vector<Lookup> System::LookupHosts(const std::vector<std::string>& destinations, const std::string& logPath,
+                                        const std::function<void(std::size_t)>& starting) {
+  std::vector<Lookup> answers;
+  answers.reserve(destinations.size());
+  for (std::size_t i = 0; i < destinations.size(); ++i) {
+    if (starting) starting(i);
+    answers.push_back(LookupHost(destinations[i], logPath, true));
+  }
+  return answers;
 }
 
 ByteArray System::HttpGetText(const std::string& url) {

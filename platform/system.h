@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "platform/line_info.h"
+#include "platform/lookup.h"
 #include "platform/network_event.h"
+#include "platform/route_plan.h"
 #include "platform/text.h"
 
 namespace quillon::platform {
@@ -57,12 +59,20 @@ class System {
     std::string key;
     std::string value;
   };
-  // Writes the values into `file`, in order, as one change: the file then
-  // holds what the IniWrite calls one after the other would leave, and a
-  // crash leaves it with all of them or none (Windows: one private-profile
-  // write each, as always). A line break or NUL in any text refuses the
-  // whole batch (false, file untouched). True when every value was written.
-  bool IniWriteMany(const std::string& file, const std::vector<IniValue>& values);
+  // Writes the values into `file`, in order, as one change where the system
+  // can: the file then holds what the IniWrite calls one after the other
+  // would leave, and a crash leaves it with all of them or none (Linux).
+  // Windows writes them one by one, as always, and some may fail while
+  // others land. Whether each value was written, in order. A line break or
+  // NUL in any text refuses the whole batch (nothing written).
+  std::vector<bool> IniWriteMany(const std::string& file, const std::vector<IniValue>& values);
+  // The section names of `file` in file order (duplicates as often as they
+  // occur), each with the values that IniRead would give for `keys`.
+  struct IniRecord {
+    std::string section;
+    std::vector<std::string> values;  // one per key, in the order of `keys`
+  };
+  virtual std::vector<IniRecord> IniReadKeys(const std::string& file, const std::vector<std::string>& keys);
   // Section names in file order (duplicates listed as often as they occur);
   // never cut short. A missing file gives an empty list.
   virtual std::vector<std::string> IniSections(const std::string& file) = 0;
@@ -96,65 +106,37 @@ class System {
   // The default gateways of the machine as one text, each followed by ";",
   // in the system's order (a fresh query every time).
   virtual std::string DiscoverGatewayText() = 0;
-  // True when the discovery reads the routing table, so that it must run
-  // before the default routes are deleted.
-  virtual bool DiscoveryReadsRoutingTable() const = 0;
 
-  // ---- Lookups and network routes --------------------------------------------
+  // ---- Lookups and routes -------------------------------------------------------
 
-  struct LookupAnswer {
-    bool started = false;  // false only when the lookup could not be made at all
-    ByteArray output;      // what it printed, in the system lookup tool's format
-  };
   // Looks `destination` up. Windows runs the lookup tool with its output
-  // redirected into the resolve log at `logPath`, waits for it and reads the
-  // log back; Linux asks the resolver for IPv4 addresses and prints the
-  // answer as the tool would ("名称:" and the name, then the addresses), or
-  // nothing when there is none. A destination that fails IsSafeDestination
-  // is refused: started is false and nothing runs.
-  virtual LookupAnswer LookupHost(const std::string& destination, const std::string& logPath) = 0;
-  // Whether LookupHost may run on several threads at once (Windows: no, all
-  // lookups share the one resolve log).
-  virtual bool LookupsMayOverlap() const = 0;
+  // redirected into the resolve log at `logPath`, waits for it, reads the log
+  // back, applies the answer rules to it and, unless `keepLog`, deletes the
+  // log (no other process's lookup runs in between: the log is shared by
+  // every Quillon of the machine). Linux asks the resolver. A destination
+  // that fails IsSafeDestination is refused: started is false and nothing
+  // runs.
+  virtual Lookup LookupHost(const std::string& destination, const std::string& logPath, bool keepLog) = 0;
+  // Every destination looked up, one answer each in the same order; the log
+  // is kept. By default one LookupHost after the other, each announced to
+  // `starting` with its index first; a backend that asks for many names at
+  // once does so and announces none.
+  virtual std::vector<Lookup> LookupHosts(const std::vector<std::string>& destinations, const std::string& logPath,
+                                          const std::function<void(std::size_t)>& starting = {});
 
-  // What a route pass did.
-  struct RouteChanges {
-    int added = 0;     // routes added where the network had none
-    int replaced = 0;  // routes put in place of others
-    int deleted = 0;   // routes removed
-    int kept = 0;      // networks whose route was already right
-    int refused = 0;   // requests the system refused for want of rights
-    bool operator==(const RouteChanges&) const = default;
-  };
-  // One pass over the split list's networks. RouteNetwork is called in the
-  // order of the entries; Finish ends the pass. Windows runs each request's
-  // commands at once ("route delete", then "route add" when there is a line);
-  // Linux works out the table that those commands would leave (the last
-  // request for a network decides) and makes only the changes needed to reach
-  // it, so a route that is already right is never touched.
-  class RoutePass {
-   public:
-    virtual ~RoutePass() = default;
-    // The routes to `network` (a.b.c.0, mask 255.255.255.0) become one
-    // through `line`; with an empty line they are removed. A network or line
-    // that fails IsNetworkText / IsGatewayText never reaches the system (a
-    // bad line counts as empty).
-    virtual void RouteNetwork(const std::string& network, const std::string& line) = 0;
-    virtual RouteChanges Finish() = 0;
-  };
-  virtual std::unique_ptr<RoutePass> BeginRoutePass() = 0;
+  // Puts a route plan into the routing table: Windows runs the route
+  // commands, in the plan's order; Linux hands it to the route helper,
+  // which changes only what differs from the table.
+  virtual RouteReport ApplyRoutePlan(const RoutePlan& plan) = 0;
 
-  // The gateway of the route to `network` (a.b.c.0/24) in the main routing
-  // table now; empty when there is none (or it has no gateway).
-  virtual std::string NetworkRoute(const std::string& network) = 0;
+  // The gateway of the main table's route to exactly `prefix` now; 0 when
+  // there is none (or it has no gateway).
+  virtual Ipv4 RouteGateway(const Prefix& prefix) = 0;
 
   // Takes, for the rest of the process's life, the lock that one process at
   // a time holds while it routes the split list (a window, or a headless
   // service): a file lock on `path`. False when another process holds it.
   virtual bool LockRouting(const std::string& path) = 0;
-  // What the user can do when route requests are refused for want of
-  // rights: one line, the command or step that gives them.
-  virtual std::string RouteRightsAdvice() = 0;
 
   // ---- The network's own events ---------------------------------------------
 
@@ -197,21 +179,13 @@ class System {
   // of the program that started it (Windows); nothing elsewhere.
   virtual void UseParentConsole() {}
 
-  // ---- Default routes -------------------------------------------------------
-
-  // Removes every IPv4 default route. True when the request could be made.
-  virtual bool DeleteDefaultRoutes() = 0;
-  // Adds a default route through `gateway` with the metric text `metric`.
-  // True when the request could be made (not whether the route exists).
-  virtual bool AddDefaultRoute(const std::string& gateway, const std::string& metric) = 0;
-
  protected:
   // IniRead once its arguments have passed the blank rule.
   virtual std::string ReadProfileString(const std::string& file, const std::string& section,
                                         const std::string& key, const std::string& fallback) = 0;
   // IniWriteMany once every text has passed the line-break rule. By default
   // one WriteProfileEntry per value.
-  virtual bool WriteProfileValues(const std::string& file, const std::vector<IniValue>& values);
+  virtual std::vector<bool> WriteProfileValues(const std::string& file, const std::vector<IniValue>& values);
   // HttpGetText once the fragment is cut off; `url` is never empty.
   virtual ByteArray FetchHttp(const std::string& url) = 0;
   // IniWrite once its arguments have passed the line-break rule.

@@ -172,12 +172,6 @@ std::string ToText(const ByteArray& bytes) { return bytes.substr(0, bytes.find('
 
 std::string ToText(int number) { return std::to_string(number); }
 
-std::string ToText(double number) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.13g", number);
-  return buffer;
-}
-
 namespace {
 
 // A routing pass matches the same pattern thousands of times, so compiled

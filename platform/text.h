@@ -57,7 +57,6 @@ inline int TextToInteger(int number) { return number; }
 std::string ToText(const ByteArray& bytes);
 std::string ToText(const char* bytes) = delete;  // say which one is meant
 std::string ToText(int number);
-std::string ToText(double number);  // "%.13g": 100.0 gives "100"
 
 // Every non-overlapping match of a Perl-syntax, case-sensitive pattern, left
 // to right; each search starts where the previous whole match ended and the

@@ -106,8 +106,6 @@ TEST(ToText, BytesUpToTheFirstNulAndNumbers) {
   EXPECT_EQ(ToText(ByteArray()), "");
   EXPECT_EQ(ToText(ByteArray("\0", 1)), "");
   EXPECT_EQ(ToText(-17), "-17");
-  EXPECT_EQ(ToText(100.0), "100");
-  EXPECT_EQ(ToText(0.1), "0.1");
 }
 
 TEST(RegexFindAll, NonOverlappingMatchesLeftToRight) {

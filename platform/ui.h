@@ -1,6 +1,9 @@
-// Port `Ui`: the window's controls addressed by name, message boxes, the
+// Port `Ui`: a window's controls by id and kind (edit boxes, combo boxes, a
+// list view, labels, buttons, group boxes, a menu), message boxes, the
 // browse dialog, the context menu, opening a URL, the drop target, Delay,
-// WindowExists, EndProgram, and running code on the window thread.
+// WindowExists, EndProgram, and running code on the window thread. The
+// window itself is described by a WindowLayout; the program names its
+// controls.
 //
 // Threads: the window thread owns every control. A backend accepts calls from
 // any thread: control writes from a worker are posted (asynchronous, in
@@ -14,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/window_model.h"
+#include "platform/window_layout.h"
 
 namespace quillon::platform {
 
@@ -22,10 +25,13 @@ namespace quillon::platform {
 enum AskStyle { AskOk = 0, AskOkCancel = 1 };
 enum AskResult { AnswerOk = 0, AnswerCancel = 1, AnswerAbort = 2, AnswerRetry = 3, AnswerIgnore = 4, AnswerYes = 5, AnswerNo = 6 };
 
+// The caption of a message box that names none.
+inline constexpr char kDefaultCaption[] = "信息：";
+
 // Receives every event of the window. For Event::CloseQuery the result says
 // whether the window may close; for other events it is ignored. `argument`
 // is the dropped path text for Event::FilesDropped and empty otherwise.
-using EventSink = std::function<bool(Control control, Event event, const std::string& argument)>;
+using EventSink = std::function<bool(ControlId control, Event event, const std::string& argument)>;
 
 using Row = std::vector<std::string>;
 
@@ -34,41 +40,37 @@ class Ui {
   virtual ~Ui() = default;
 
   virtual void SetEventSink(EventSink sink) = 0;
-  // The routine that EndProgram runs before the window goes.
-  virtual void SetCleanup(std::function<void()> cleanup) = 0;
 
   // ---- Controls -------------------------------------------------------------
-  virtual std::string ReadControlText(Control c) = 0;
-  virtual void WriteControlText(Control c, const std::string& text) = 0;
-  virtual void SetVisible(Control c, bool visible) = 0;
-  virtual bool IsVisible(Control c) = 0;
+  virtual std::string ReadControlText(ControlId c) = 0;
+  virtual void WriteControlText(ControlId c, const std::string& text) = 0;
+  virtual void SetVisible(ControlId c, bool visible) = 0;
+  virtual bool IsVisible(ControlId c) = 0;
   // Appends an item; its index, or -1 when the control refuses it.
-  virtual int ComboAddItem(Control c, const std::string& text, int value = 0) = 0;
+  virtual int ComboAddItem(ControlId c, const std::string& text, int value = 0) = 0;
 
   // ---- List view ------------------------------------------------------------
-  virtual void ListClear(Control list) = 0;
-  virtual int ListAppendRow(Control list) = 0;
-  virtual void ListSetCell(Control list, int row, int column, const std::string& text) = 0;
+  virtual void ListSetCell(ControlId list, int row, int column, const std::string& text) = 0;
   // Empty for a row or column that does not exist (row -1 included).
-  virtual std::string ListGetCell(Control list, int row, int column) = 0;
-  virtual int ListSelectedRow(Control list) = 0;
-  virtual int ListRowCount(Control list) = 0;
+  virtual std::string ListGetCell(ControlId list, int row, int column) = 0;
+  virtual int ListSelectedRow(ControlId list) = 0;
+  virtual int ListRowCount(ControlId list) = 0;
   // Whole operations (never interleave with each other):
   // every row replaced at once,
-  virtual void ListReplaceRows(Control list, std::vector<Row> rows) = 0;
+  virtual void ListReplaceRows(ControlId list, std::vector<Row> rows) = 0;
   // one row appended; when `numberColumn` >= 0 that cell gets the row count
   // after the append, as decimal text.
-  virtual void ListAppendFilledRow(Control list, Row cells, int numberColumn) = 0;
+  virtual void ListAppendFilledRow(ControlId list, Row cells, int numberColumn) = 0;
 
   // ---- Dialogs and the shell ------------------------------------------------
   // Message box; the index of the chosen button (AskResult). Esc and the
   // close box of an OK/Cancel box give AnswerCancel.
-  virtual int AskUser(const std::string& text, int style, const std::string& caption = "信息：") = 0;
+  virtual int AskUser(const std::string& text, int style, const std::string& caption = kDefaultCaption) = 0;
   // Full path of a chosen file or folder, or empty on cancel.
   virtual std::string BrowseForPath(const std::string& title, bool includeFiles) = 0;
   // Shows the window's menu as a context menu at the mouse position (3 px
   // right and down); a chosen item fires its Event::Chosen.
-  virtual void PopupMenu(Control menu) = 0;
+  virtual void PopupMenu(ControlId menu) = 0;
   virtual void OpenUrl(const std::string& url) = 0;
 
   // ---- The program's life ---------------------------------------------------
@@ -76,16 +78,19 @@ class Ui {
   // window's events meanwhile.
   virtual void Delay(int ms) = 0;
   virtual bool WindowExists() = 0;
-  // Runs the cleanup routine, closes the window and ends the event loop with
-  // this exit code. Returns to its caller, which returns at once.
+  // Closes the window and ends the event loop with this exit code (once). Returns to its caller, which returns at once.
   virtual void EndProgram(int exitCode) = 0;
   virtual std::uintptr_t GetWindowHandle() = 0;
   // Registers the window as drop target of the control; a second
   // registration is refused (false).
-  virtual bool RegisterDropTarget(Control dropTarget, std::uintptr_t window) = 0;
+  virtual bool RegisterDropTarget(ControlId dropTarget, std::uintptr_t window) = 0;
 
-  // Posts `fn` to the window thread (runs it directly when called there).
+  // Runs `fn` on the window thread: at once when called there, else posted.
   virtual void Post(std::function<void()> fn) = 0;
+  // Runs `fn` on the window thread after everything posted or queued before
+  // it, also when called there: changes of a view that come from several
+  // threads keep the order in which they were queued.
+  virtual void Queue(std::function<void()> fn) = 0;
 };
 
 }  // namespace quillon::platform

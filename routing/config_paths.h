@@ -1,5 +1,5 @@
 // Where the program keeps its files: the config directory below the base
-// directory, and the stores inside it.
+// directory, and every file inside it.
 #pragma once
 
 #include <string>
@@ -8,7 +8,11 @@
 
 namespace quillon::routing {
 
-inline constexpr const char* kConfigDirectoryName = "分流器配置";
+inline constexpr char kConfigDirectoryName[] = "分流器配置";
+inline constexpr char kSplitStoreName[] = "http.ini";
+inline constexpr char kGlobalLineStoreName[] = "qj.ini";
+inline constexpr char kResolveLogName[] = "log.txt";
+inline constexpr char kRoutingLockName[] = "routing.lock";
 
 inline std::string ConfigDirectory(platform::System& sys) {
   return sys.ProgramDirectory() + sys.PathSeparator() + kConfigDirectoryName;
@@ -21,9 +25,5 @@ inline void EnsureConfigDirectory(platform::System& sys) {
   const std::string directory = ConfigDirectory(sys);
   if (!sys.FileExists(directory)) sys.CreateDirectory(directory);
 }
-// The global line store.
-inline std::string GlobalLineStore(platform::System& sys) { return ConfigFile(sys, "qj.ini"); }
-// The split store.
-inline std::string SplitStore(platform::System& sys) { return ConfigFile(sys, "http.ini"); }
 
 }  // namespace quillon::routing

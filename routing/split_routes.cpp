@@ -1,22 +1,17 @@
 #include "routing/split_routes.h"
 
-#include <algorithm>
-#include <thread>
+#include <unordered_set>
 
 #include "platform/safety.h"
-#include "platform/text.h"
 #include "routing/config_paths.h"
 
 namespace quillon::routing {
 
-using platform::Control;
+using platform::Lookup;
+using platform::Prefix;
 using platform::System;
 
 namespace {
-
-constexpr char kIpMarker[] = "输入IP名称";
-constexpr char kAnswerMarker[] = "名称";
-constexpr char kEnglishAnswerMarker[] = "Name:";
 
 bool HoldsBar(const SplitEntry& e) {
   for (const std::string* field : {&e.destination, &e.line, &e.status, &e.note}) {
@@ -25,82 +20,69 @@ bool HoldsBar(const SplitEntry& e) {
   return false;
 }
 
-// Looks every destination up, up to SplitRouter::kConcurrentLookups at once.
-std::vector<System::LookupAnswer> LookUpAtOnce(System& sys, const std::vector<const SplitEntry*>& entries) {
-  std::vector<System::LookupAnswer> answers(entries.size());
-  std::atomic<std::size_t> next{0};
-  auto work = [&] {
-    for (std::size_t i = next++; i < entries.size(); i = next++) answers[i] = LookupDestination(sys, entries[i]->destination);
-  };
-  const std::size_t count = std::min<std::size_t>(SplitRouter::kConcurrentLookups, entries.size());
-  std::vector<std::thread> threads;
-  try {
-    for (std::size_t t = 1; t < count; ++t) threads.emplace_back(work);
-  } catch (const std::system_error&) {
-    // Fewer threads than asked: the ones there share the work.
-  }
-  work();
-  for (auto& t : threads) t.join();
-  return answers;
-}
+std::uint64_t Key(const Prefix& p) { return std::uint64_t{p.network} << 8 | static_cast<unsigned>(p.length); }
 
 }  // namespace
 
-AnswerAddresses ExtractAnswerAddresses(const std::string& output, const std::string& destination) {
-  std::string text = output;
-  if (!platform::RegexFindAll(kAddressPattern, destination).empty()) text += kIpMarker + destination;
-  const char* marker = kAnswerMarker;
-  if (platform::TextFind(text, marker) < 0) {
-    marker = kEnglishAnswerMarker;
-    if (platform::TextFind(text, marker) < 0) return {};
-  }
-  // The pieces before the first and after it, up to a second occurrence.
-  const std::vector<std::string> pieces = platform::TextSplit(text, marker, 2);
-  AnswerAddresses result;
-  result.answered = true;
-  if (pieces.size() >= 2) result.addresses = platform::RegexFindAll(kAddressPattern, pieces[1]);
-  return result;
-}
-
-std::string NetworkOf(const std::string& address) {
-  const std::vector<std::string> parts = platform::TextSplit(address, ".");
-  if (parts.size() != 4) return {};
-  return parts[0] + "." + parts[1] + "." + parts[2] + ".0";
-}
-
-System::LookupAnswer LookupDestination(System& sys, const std::string& destination) {
-  System::LookupAnswer answer = sys.LookupHost(destination, ConfigFile(sys, "log.txt"));
-  answer.output = platform::ToText(answer.output);
-  return answer;
-}
-
-std::unordered_set<std::string> OwnNetworks(System& sys) {
-  std::unordered_set<std::string> own;
+std::vector<Prefix> OwnNetworks(System& sys) {
+  std::vector<Prefix> own;
   for (const auto& adapter : sys.ListAdapters()) {
-    const std::string network = NetworkOf(adapter.IpAddress);
-    if (!network.empty()) own.insert(network);
+    if (const auto address = platform::ParseIpv4(adapter.IpAddress)) own.push_back(platform::Network24(*address));
   }
   return own;
 }
 
-std::vector<std::string> RoutedNetworks(const std::string& output, const std::string& destination,
-                                        const std::unordered_set<std::string>& ownNetworks) {
-  std::vector<std::string> networks;
-  for (const std::string& address : ExtractAnswerAddresses(output, destination).addresses) {
-    std::string network = NetworkOf(address);
-    if (platform::IsNetworkText(network) && ownNetworks.count(network) == 0) networks.push_back(std::move(network));
+std::vector<Prefix> RoutedNetworks(const Lookup& answer, const std::vector<Prefix>& own) {
+  std::vector<Prefix> networks;
+  for (const platform::Ipv4 address : answer.addresses) {
+    const Prefix network = platform::Network24(address);
+    if (!platform::IsRoutablePrefix(network)) continue;
+    bool mine = false;
+    for (const Prefix& o : own) mine = mine || o.Overlaps(network);
+    if (!mine) networks.push_back(network);
   }
   return networks;
 }
 
-void InstallRoutes(System::RoutePass& pass, const std::string& output, const std::string& destination,
-                   const std::string& line, const std::unordered_set<std::string>& ownNetworks) {
-  for (const std::string& network : RoutedNetworks(output, destination, ownNetworks)) pass.RouteNetwork(network, line);
+bool RoutesThroughLine(const SplitEntry& entry) {
+  return entry.status == kEnabled && platform::IsGatewayText(entry.line);
 }
 
-SplitRouter::SplitRouter(System& sys, platform::Ui& ui) : sys_(sys), ui_(ui) {}
+platform::RoutePlan PlanSplitRoutes(const std::vector<PassEntry>& entries, const std::vector<Prefix>& own) {
+  std::vector<std::vector<Prefix>> networks;
+  networks.reserve(entries.size());
+  std::unordered_set<std::uint64_t> asked;
+  for (const PassEntry& p : entries) {
+    networks.push_back(RoutedNetworks(p.answer, own));
+    if (p.listed && RoutesThroughLine(p.entry)) {
+      for (const Prefix& n : networks.back()) asked.insert(Key(n));
+    }
+  }
+  platform::RoutePlan plan;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const PassEntry& p = entries[i];
+    const platform::Ipv4 gateway =
+        p.listed && RoutesThroughLine(p.entry) ? platform::ParseIpv4(p.entry.line).value_or(0) : 0;
+    for (const Prefix& n : networks[i]) {
+      if (gateway != 0 || asked.count(Key(n)) == 0) plan.routes.push_back({n, gateway, false});
+    }
+  }
+  return plan;
+}
 
-System::RouteChanges SplitRouter::RouteAllEntries() {
+AddOutcome::Result CheckAddRequest(const AddRequest& r) {
+  if (r.line.empty()) return AddOutcome::NoLine;
+  if (r.destination.empty()) return AddOutcome::NoDestination;
+  if (!platform::IsSafeDestination(r.destination)) return AddOutcome::BadDestination;
+  if (!platform::IsGatewayText(r.line)) return AddOutcome::BadLine;
+  return AddOutcome::Stored;
+}
+
+SplitRouter::SplitRouter(System& sys, SplitStore& store) : sys_(sys), store_(store) {}
+
+std::string SplitRouter::ResolveLog() const { return ConfigFile(sys_, kResolveLogName); }
+
+platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress) {
   std::lock_guard<std::mutex> hold(lock_);
   ++routing_;
   struct Done {
@@ -108,58 +90,62 @@ System::RouteChanges SplitRouter::RouteAllEntries() {
     ~Done() { --count; }
   } done{routing_};
 
-  workingList_.clear();
-  seen_.clear();
-  for (SplitEntry& e : ReadSplitStore(sys_, SplitStore(sys_))) {
-    if (e.destination.empty() || !seen_.insert(e.destination).second) continue;
-    workingList_.push_back(std::move(e));
+  std::vector<PassEntry> pass;
+  std::vector<std::string> destinations;
+  for (SplitEntry& e : store_.Entries()) {
+    if (HoldsBar(e) || !platform::IsSafeDestination(e.destination)) continue;
+    destinations.push_back(e.destination);
+    pass.push_back({std::move(e), {}, true});
   }
-  std::vector<const SplitEntry*> routable;
-  for (const SplitEntry& e : workingList_) {
-    if (!HoldsBar(e) && platform::IsSafeDestination(e.destination)) routable.push_back(&e);
-  }
-  if (routable.empty()) return {};
+  if (pass.empty()) return {};
 
-  const std::unordered_set<std::string> own = OwnNetworks(sys_);
-  // Where lookups share no file they all run first, many at once; the routes
-  // follow in store order all the same.
-  std::vector<System::LookupAnswer> early;
-  if (sys_.LookupsMayOverlap()) early = LookUpAtOnce(sys_, routable);
-
-  const std::unique_ptr<System::RoutePass> pass = sys_.BeginRoutePass();
-  for (std::size_t i = 0; i < routable.size(); ++i) {
-    const SplitEntry& e = *routable[i];
-    const System::LookupAnswer answer = early.empty() ? LookupDestination(sys_, e.destination) : early[i];
-    if (!answer.started) continue;
-    if (ui_.WindowExists()) ui_.WriteControlText(Control::透明标签4, e.destination);
-    // A disabled entry, and one whose line is no gateway, only lose routes.
-    const bool routes = e.status == kEnabled && platform::IsGatewayText(e.line);
-    InstallRoutes(*pass, answer.output, e.destination, routes ? e.line : std::string(), own);
-    if (ui_.WindowExists()) ui_.WriteControlText(Control::透明标签4, "");
+  const std::vector<Lookup> answers = sys_.LookupHosts(destinations, ResolveLog(), [&](std::size_t i) {
+    if (progress) progress(destinations[i]);
+  });
+  // An entry deleted while its lookup ran gets no line: it only takes routes
+  // away, like a disabled one.
+  const std::vector<std::string> names = store_.Names();
+  const std::unordered_set<std::string> listed(names.begin(), names.end());
+  std::vector<PassEntry> answered;
+  answered.reserve(pass.size());
+  for (std::size_t i = 0; i < pass.size(); ++i) {
+    if (!answers[i].started) continue;
+    pass[i].answer = answers[i];
+    pass[i].listed = listed.count(pass[i].entry.destination) > 0;
+    answered.push_back(std::move(pass[i]));
   }
-  return pass->Finish();
+  const platform::RoutePlan plan = PlanSplitRoutes(answered, OwnNetworks(sys_));
+  platform::RouteReport report;
+  if (!plan.routes.empty()) report = sys_.ApplyRoutePlan(plan);
+  if (progress) progress("");
+  return report;
 }
 
-System::LookupAnswer SplitRouter::LookupForAdd(const std::string& destination) {
+AddOutcome SplitRouter::AddEntry(const AddRequest& request, const std::function<void(const SplitEntry&)>& stored) {
+  AddOutcome outcome;
+  outcome.result = CheckAddRequest(request);
+  if (outcome.result != AddOutcome::Stored) return outcome;
+  outcome.entry = {request.destination, request.line, kEnabled, request.note};
+  Lookup answer;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    answer = sys_.LookupHost(request.destination, ResolveLog(), false);
+  }
+  if (!answer.started) {
+    outcome.result = AddOutcome::NotLookedUp;
+  } else if (answer.addresses.empty()) {
+    outcome.result = AddOutcome::NoAnswer;
+  } else if (!store_.Write(outcome.entry, [&] {
+               if (stored) stored(outcome.entry);
+             })) {
+    outcome.result = AddOutcome::NotStored;
+  }
+  return outcome;
+}
+
+Lookup SplitRouter::LookUp(const std::string& destination) {
   std::lock_guard<std::mutex> hold(lock_);
-  System::LookupAnswer answer = LookupDestination(sys_, destination);
-  if (answer.started) sys_.FileDelete(ConfigFile(sys_, "log.txt"));
-  return answer;
-}
-
-void SplitRouter::Clear() {
-  // Called on the window thread at the end, which never waits for a lookup:
-  // while a run or a lookup holds the lock the list is left to the end of
-  // the process.
-  std::unique_lock<std::mutex> hold(lock_, std::try_to_lock);
-  if (!hold.owns_lock()) return;
-  std::vector<SplitEntry>().swap(workingList_);
-  std::unordered_set<std::string>().swap(seen_);
-}
-
-std::vector<SplitEntry> SplitRouter::WorkingList() {
-  std::lock_guard<std::mutex> hold(lock_);
-  return workingList_;
+  return sys_.LookupHost(destination, ResolveLog(), true);
 }
 
 }  // namespace quillon::routing

@@ -1,101 +1,105 @@
 // Lookups and routes of the split list: each stored destination is looked
-// up, the IPv4 addresses of the lookup's answer are taken, and the /24
-// network of each goes through the entry's line.
+// up, and the /24 network of each IPv4 address of its answer goes through
+// the entry's line. A pass works out the whole route plan first and then
+// hands it to the system in one piece.
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "platform/system.h"
-#include "platform/ui.h"
 #include "routing/split_store.h"
 
 namespace quillon::routing {
 
-// The address pattern of the answer rules (Perl syntax).
-inline constexpr char kAddressPattern[] =
-    R"(((2(5[0-5]|[0-4]\d))|[0-1]?\d{1,2})(\.((2(5[0-5]|[0-4]\d))|[0-1]?\d{1,2})){3})";
-
-struct AnswerAddresses {
-  bool answered = false;                // the output (after the IP marker rule) holds an answer marker
-  std::vector<std::string> addresses;   // matches of the address pattern in the answer, in order
-  bool operator==(const AnswerAddresses&) const = default;
-};
-
-// The answer rules. When the destination holds an IPv4 address, the IP
-// marker "输入IP名称" and the destination are appended to the output, so that
-// address counts even when the lookup printed no answer. The answer marker is
-// "名称" (the label the lookup tool prints in front of the answer's name; on
-// an English system, where the output holds no "名称", the label "Name:").
-// The answer is the text between its first and second occurrence (or the
-// end); everything before it, the DNS server's own address included, is
-// never used.
-AnswerAddresses ExtractAnswerAddresses(const std::string& output, const std::string& destination);
-
-// The /24 network of an address: its first three parts and ".0"; empty when
-// the address does not split into four parts at ".".
-std::string NetworkOf(const std::string& address);
-
 // The /24 networks of the machine's own addresses: routing one of them
 // through another line would cut this machine off its own network.
-std::unordered_set<std::string> OwnNetworks(platform::System& sys);
+std::vector<platform::Prefix> OwnNetworks(platform::System& sys);
 
-// The networks that a pass routes for one lookup answer: the network of
-// each answer address, in answer order (a network as often as its
-// addresses), leaving out networks that are not routable (IsNetworkText)
-// and the machine's own (`ownNetworks`).
-std::vector<std::string> RoutedNetworks(const std::string& output, const std::string& destination,
-                                        const std::unordered_set<std::string>& ownNetworks);
+// The networks a pass routes for one answer: the /24 of each address, in
+// answer order (a network as often as its addresses), leaving out networks
+// that may not be routed and the machine's own.
+std::vector<platform::Prefix> RoutedNetworks(const platform::Lookup& answer, const std::vector<platform::Prefix>& own);
 
-// The route requests of one destination: each of its RoutedNetworks goes
-// through `line`, or loses its routes when `line` is empty.
-void InstallRoutes(platform::System::RoutePass& pass, const std::string& output, const std::string& destination,
-                   const std::string& line, const std::unordered_set<std::string>& ownNetworks);
+// Whether an entry's networks go through its line: it is enabled and its
+// line is a gateway. Any other entry only takes routes away.
+bool RoutesThroughLine(const SplitEntry& entry);
 
-// Looks the destination up with its output going to the resolve log; the
-// output is the text up to its first NUL. Callers hold the routing lock.
-platform::System::LookupAnswer LookupDestination(platform::System& sys, const std::string& destination);
+// One entry of a pass, with its answer.
+struct PassEntry {
+  SplitEntry entry;
+  platform::Lookup answer;
+  bool listed = true;  // still a section of the store when the routes are planned
+};
 
-// The routing of the split list: the routing lock, and the working list of
-// the current run (each destination once, in store order).
+// The route plan of a pass. An enabled entry with a valid line that is still
+// listed asks for its networks through its line; where several ask for one
+// network, the later entry wins. Every other entry (disabled, no valid line,
+// deleted since the pass began) removes only networks that no entry of the
+// pass asks for. The requests keep the entries' order, one per answer
+// address.
+platform::RoutePlan PlanSplitRoutes(const std::vector<PassEntry>& entries, const std::vector<platform::Prefix>& own);
+
+// A destination to add, as the user typed it.
+struct AddRequest {
+  std::string destination;
+  std::string line;
+  std::string note;
+};
+
+struct AddOutcome {
+  enum Result {
+    Stored,          // looked up, answered with an IPv4 address, stored with status "1"
+    NoLine,          // no line chosen
+    NoDestination,   // an empty destination (the lookup tool would wait for input)
+    BadDestination,  // a destination that may not reach a lookup
+    BadLine,         // a line that is no gateway's address
+    NotLookedUp,     // the lookup could not be made
+    NoAnswer,        // the answer holds no IPv4 address: nothing stored
+    NotStored,       // the store could not be written
+  } result = NotLookedUp;
+  SplitEntry entry;  // the entry as stored (status "1")
+};
+
+// The checks of an add, in the order they are made; Stored when it may go on.
+AddOutcome::Result CheckAddRequest(const AddRequest& request);
+
+// The routing of the split list: the routing lock around every pass and
+// every lookup of the add.
 class SplitRouter {
  public:
-  SplitRouter(platform::System& sys, platform::Ui& ui);
+  SplitRouter(platform::System& sys, SplitStore& store);
+
+  // Hears the destination whose lookup or routes are being made, and "" at
+  // the end of a run.
+  using Progress = std::function<void(const std::string& destination)>;
 
   // Looks up and routes every entry of the store, one run at a time. An
-  // entry whose fields hold "|", or whose destination fails the safety rule,
-  // is skipped. An enabled entry with a valid line routes the networks of
-  // its answer through the line; a disabled entry, or one whose line is not
-  // a gateway, deletes their routes. The networks of the machine's own
-  // addresses are never touched.
-  platform::System::RouteChanges RouteAllEntries();
+  // entry whose fields hold "|", or whose destination may not reach a
+  // lookup, is skipped. The networks of the machine's own addresses are
+  // never touched. All lookups come before any route.
+  platform::RouteReport RouteAllEntries(const Progress& progress = {});
 
-  // The add worker's lookup: under the routing lock, and the resolve log is
-  // deleted afterwards.
-  platform::System::LookupAnswer LookupForAdd(const std::string& destination);
+  // The add: the checks, the lookup (under the routing lock; the resolve log
+  // is deleted afterwards), and when the answer holds an IPv4 address the
+  // entry stored; `stored` runs with it under the store's lock.
+  AddOutcome AddEntry(const AddRequest& request, const std::function<void(const SplitEntry&)>& stored = {});
+
+  // One lookup under the routing lock; the resolve log is kept.
+  platform::Lookup LookUp(const std::string& destination);
 
   // Whether a RouteAllEntries run is going on now.
   bool Routing() const { return routing_ > 0; }
 
-  // Empties the working list (the program's clean-up); never waits for a
-  // run in progress.
-  void Clear();
-
-  // The working list of the last run.
-  std::vector<SplitEntry> WorkingList();
-
-  // At most this many lookups run at once where the system allows it.
-  static constexpr int kConcurrentLookups = 32;
-
  private:
+  std::string ResolveLog() const;
+
   platform::System& sys_;
-  platform::Ui& ui_;
+  SplitStore& store_;
   std::mutex lock_;  // the routing lock
-  std::vector<SplitEntry> workingList_;
-  std::unordered_set<std::string> seen_;
   std::atomic<int> routing_{0};
 };
 

@@ -4,130 +4,141 @@
 
 #include <algorithm>
 
-#include "platform/fake/fake_system.h"
-#include "platform/fake/fake_ui.h"
-#include "platform/fake/test_window.h"
-#include "routing/config_paths.h"
+#include "platform/fake/fake_home.h"
+#include "platform/route_commands.h"
 
 namespace quillon::routing {
 namespace {
 
-using platform::Control;
-using platform::FakeSystem;
-using platform::FakeUi;
+using platform::FakeHome;
+using platform::Lookup;
 using Texts = std::vector<std::string>;
 
-constexpr char kStore[] = "/q/分流器配置/http.ini";
-
-// A lookup answer as the tool prints it, the DNS server's address first.
-std::string Answer(const std::string& name, const Texts& addresses) {
-  std::string text = "服务器:  UnKnown\r\nAddress:  192.0.2.53\r\n\r\n非权威应答:\r\n名称:    " + name + "\r\nAddresses:  ";
-  for (const auto& a : addresses) text += a + "\r\n\t  ";
-  return text;
-}
-const std::string kNoAnswer = "服务器:  UnKnown\r\nAddress:  192.0.2.53\r\n\r\n*** UnKnown 找不到 x: Non-existent domain\r\n";
-
-TEST(ExtractAnswerAddresses, TakesOnlyTheAnswerAfterTheMarker) {
-  EXPECT_EQ(ExtractAnswerAddresses(Answer("a.test", {"198.18.1.5", "198.18.2.7"}), "a.test"),
-            (AnswerAddresses{true, {"198.18.1.5", "198.18.2.7"}}));
-  EXPECT_EQ(ExtractAnswerAddresses(kNoAnswer, "a.test"), (AnswerAddresses{false, {}}));
-  EXPECT_EQ(ExtractAnswerAddresses("", "a.test"), (AnswerAddresses{false, {}}));
-  // An address as destination counts without any answer; so does one inside a URL.
-  EXPECT_EQ(ExtractAnswerAddresses(kNoAnswer, "198.18.3.9"), (AnswerAddresses{true, {"198.18.3.9"}}));
-  EXPECT_EQ(ExtractAnswerAddresses("", "http://198.18.3.9/x"), (AnswerAddresses{true, {"198.18.3.9"}}));
-  EXPECT_EQ(ExtractAnswerAddresses("", "http://a.test/x"), (AnswerAddresses{false, {}}));
-  // The answer ends at a second marker: the IP marker's destination is not read then.
-  EXPECT_EQ(ExtractAnswerAddresses(Answer("r.test", {"198.18.4.4"}), "198.18.3.9").addresses, Texts{"198.18.4.4"});
-  // An English system labels the answer "Name:".
-  EXPECT_EQ(ExtractAnswerAddresses("Server:  x\r\nAddress:  192.0.2.53\r\n\r\nName:    e.test\r\nAddress:  198.18.5.5\r\n",
-                                   "e.test"),
-            (AnswerAddresses{true, {"198.18.5.5"}}));
+Lookup Answered(const Texts& addresses) {
+  Lookup l{true, true, {}, 0};
+  for (const auto& a : addresses) l.addresses.push_back(platform::ParseIpv4(a).value());
+  return l;
 }
 
-TEST(NetworkOf, KeepsThreePartsAndEndsInZero) {
-  EXPECT_EQ(NetworkOf("198.18.1.5"), "198.18.1.0");
-  EXPECT_EQ(NetworkOf("198.18.1"), "");
-  EXPECT_EQ(NetworkOf("1.2.3.4.5"), "");
+// The Windows commands a plan runs.
+Texts Commands(const std::vector<PassEntry>& entries) {
+  return platform::RoutePlanCommands(PlanSplitRoutes(entries, {platform::Network24(0xC0000202u)}));  // 192.0.2.0/24 is ours
+}
+
+TEST(PlanSplitRoutes, EachAnswerAddressInEntryOrderLeavingOutWhatMayNotBeRouted) {
+  EXPECT_EQ(Commands({{{"multi.test", "198.51.100.1", "1", ""}, Answered({"198.18.1.5", "198.18.1.6", "198.18.2.7"})},
+                      {{"odd.test", "203.0.113.1", "1", ""}, Answered({"0.0.0.7", "192.0.2.77", "224.1.1.1", "198.18.7.1"})},
+                      {{"off.test", "203.0.113.1", "-1", ""}, Answered({"198.18.4.1"})},
+                      {{"noline.test", "", "1", ""}, Answered({"198.18.5.1"})},
+                      {{"badline.test", "203.0.113.1&calc", "1", ""}, Answered({"198.18.6.1"})}}),
+            (Texts{"cmd /C route delete 198.18.1.0", "cmd /C route add 198.18.1.0 mask 255.255.255.0 198.51.100.1",
+                   "cmd /C route delete 198.18.1.0", "cmd /C route add 198.18.1.0 mask 255.255.255.0 198.51.100.1",
+                   "cmd /C route delete 198.18.2.0", "cmd /C route add 198.18.2.0 mask 255.255.255.0 198.51.100.1",
+                   // 0.0.0.0, the machine's own network and multicast are never routed
+                   "cmd /C route delete 198.18.7.0", "cmd /C route add 198.18.7.0 mask 255.255.255.0 203.0.113.1",
+                   // disabled, without a line, with a line that is no gateway: deletes only
+                   "cmd /C route delete 198.18.4.0", "cmd /C route delete 198.18.5.0",
+                   "cmd /C route delete 198.18.6.0"}));
+}
+
+TEST(PlanSplitRoutes, AnEnabledEntryKeepsItsNetworkWhateverElseAnswersInIt) {
+  // Two hosts in one /24: the enabled one's route stays, before or after
+  // the disabled one, and a deleted entry takes away nothing that an
+  // enabled one asks for. The later enabled entry decides the line.
+  const auto on = [](const std::string& d, const std::string& line) {
+    return PassEntry{{d, line, "1", ""}, Answered({"198.18.1.5"})};
+  };
+  PassEntry off{{"off.test", "192.0.2.1", "-1", ""}, Answered({"198.18.1.9"})};
+  PassEntry gone{{"gone.test", "192.0.2.1", "1", ""}, Answered({"198.18.1.7"}), false};
+  const Texts routed{"cmd /C route delete 198.18.1.0", "cmd /C route add 198.18.1.0 mask 255.255.255.0 198.51.100.1"};
+  EXPECT_EQ(Commands({on("a.test", "198.51.100.1"), off, gone}), routed);
+  EXPECT_EQ(Commands({off, gone, on("a.test", "198.51.100.1")}), routed);
+  const auto last = Commands({on("a.test", "203.0.113.1"), off, on("b.test", "198.51.100.1")});
+  EXPECT_EQ(last.back(), routed.back());
+  // Alone, the disabled and the deleted entries take their networks' routes away.
+  EXPECT_EQ(Commands({off, gone}), (Texts{"cmd /C route delete 198.18.1.0", "cmd /C route delete 198.18.1.0"}));
 }
 
 class RouteAllEntriesTest : public ::testing::Test {
  protected:
-  RouteAllEntriesTest() : ui(platform::TestWindowSpec()), router(sys, ui) {
-    sys.directories.insert("/q/分流器配置");
-    sys.adapters = {{"v0", "veth", "", "192.0.2.2", "255.255.255.0", "192.0.2.1"}};
-  }
-  void Store(const std::string& dest, const std::string& line, const std::string& status = "1",
-             const std::string& note = "") {
-    ASSERT_TRUE(WriteSplitEntry(sys, kStore, {dest, line, status, note}));
-  }
-  FakeSystem sys;
-  FakeUi ui;
-  SplitRouter router;
+  FakeHome home;
+  SplitStore store{SplitStore::Main(home.sys)};
+  SplitRouter router{home.sys, store};
 };
 
-TEST_F(RouteAllEntriesTest, RoutesEachAnswerNetworkInStoreOrder) {
-  sys.lookups = {{"multi.test", Answer("multi.test", {"198.18.1.5", "198.18.1.6", "198.18.2.7"})},
-                 {"nosuch.test", kNoAnswer},
-                 {"198.18.3.9", kNoAnswer},
-                 {"off.test", Answer("off.test", {"198.18.4.1"})},
-                 {"noline.test", Answer("noline.test", {"198.18.5.1"})},
-                 {"badline.test", Answer("badline.test", {"198.18.6.1"})},
-                 {"odd.test", Answer("odd.test", {"0.0.0.7", "192.0.2.77", "224.1.1.1", "198.18.7.1"})}};
-  Store("multi.test", "198.51.100.1");
-  Store("nosuch.test", "198.51.100.1");
-  Store("198.18.3.9", "203.0.113.1");
-  Store("off.test", "203.0.113.1", "-1");
-  Store("noline.test", "");
-  Store("badline.test", "203.0.113.1&calc");
-  Store("odd.test", "192.0.2.1");
-  sys.inis[kStore].push_back({"multi.test", {{"xl", "192.0.2.1"}}});  // a second section of that name: routed once
-  router.RouteAllEntries();
-  EXPECT_EQ(sys.routeRequests,
-            (Texts{"delete 198.18.1.0", "add 198.18.1.0 198.51.100.1", "delete 198.18.1.0",
-                   "add 198.18.1.0 198.51.100.1", "delete 198.18.2.0", "add 198.18.2.0 198.51.100.1",
-                   "delete 198.18.3.0", "add 198.18.3.0 203.0.113.1",
-                   // disabled, without a line, with a line that is no gateway: deletes only
-                   "delete 198.18.4.0", "delete 198.18.5.0", "delete 198.18.6.0",
-                   // 0.0.0.0, the machine's own network and multicast are never routed
-                   "delete 198.18.7.0", "add 198.18.7.0 192.0.2.1"}));
-  EXPECT_EQ(sys.routePasses, 1);
-  EXPECT_EQ(std::count(sys.lookedUp.begin(), sys.lookedUp.end(), "multi.test"), 1);
-  EXPECT_EQ(std::count_if(sys.calls.begin(), sys.calls.end(), [](const std::string& c) { return c.rfind("IniSections", 0) == 0; }), 1)
-      << "the section names are read once per run";
-  EXPECT_EQ(router.WorkingList().size(), 7u);
-  EXPECT_EQ(ui.texts[Control::透明标签4], "") << "the status label is cleared after each destination";
+TEST_F(RouteAllEntriesTest, LooksEveryEntryUpOnceBeforeAnyRoute) {
+  home.sys.Answer("a.test", {"198.18.1.5"});
+  home.sys.Answer("b.test", {"198.18.2.5"});
+  home.Entry("a.test", "198.51.100.1");
+  home.Entry("b.test", "192.0.2.1");
+  home.Entry("a.test", "192.0.2.1");  // a second section of that name: routed once
+  Texts progress;
+  router.RouteAllEntries([&](const std::string& d) { progress.push_back(d); });
+  EXPECT_EQ(home.sys.lookedUp, (Texts{"a.test", "b.test"}));
+  const auto& calls = home.sys.calls;
+  const auto lastLookup = std::find_if(calls.rbegin(), calls.rend(), [](const std::string& c) {
+    return c.rfind("LookupHost", 0) == 0;
+  });
+  const auto firstRoute = std::find_if(calls.begin(), calls.end(), [](const std::string& c) {
+    return c.rfind("cmd /C route", 0) == 0;
+  });
+  EXPECT_LT(calls.rend() - lastLookup, firstRoute - calls.begin() + 1);
+  EXPECT_EQ(home.sys.commands.size(), 4u);
+  EXPECT_EQ(progress, (Texts{"a.test", "b.test", ""}));
 }
 
-TEST_F(RouteAllEntriesTest, SkipsUnsafeEntriesAndLookupsThatDidNotStart) {
-  sys.lookupsNotStarted = {"down.test"};
-  Store("a.test&echo x>pwned", "192.0.2.1");
-  Store("-d2", "192.0.2.1");
-  Store("bar.test", "192.0.2.1", "1", "a|b");  // a "|" in any field
-  Store("down.test", "192.0.2.1");
+TEST_F(RouteAllEntriesTest, AnEntryDeletedDuringItsLookupOnlyTakesRoutesAway) {
+  home.sys.Answer("gone.test", {"198.18.3.5"});
+  home.Entry("gone.test", "198.51.100.1");
+  home.sys.onLookup = [&](const std::string&) { store.Remove("gone.test"); };
   router.RouteAllEntries();
-  EXPECT_EQ(sys.lookedUp, Texts{"down.test"});
-  EXPECT_TRUE(sys.routeRequests.empty());
+  EXPECT_EQ(home.sys.commands, (Texts{"cmd /C route delete 198.18.3.0"}));
 }
 
-TEST_F(RouteAllEntriesTest, AnEmptyStoreRunsNothing) {
+TEST_F(RouteAllEntriesTest, SkipsUnsafeEntriesLookupsThatDidNotStartAndAnEmptyStore) {
   router.RouteAllEntries();
-  EXPECT_TRUE(sys.lookedUp.empty());
-  EXPECT_EQ(sys.routePasses, 0);
-  EXPECT_TRUE(router.WorkingList().empty());
+  EXPECT_TRUE(home.sys.lookedUp.empty());
+  EXPECT_TRUE(home.sys.plans.empty());
+  home.sys.lookupsNotStarted = {"down.test"};
+  home.Entry("a.test&echo x>pwned", "192.0.2.1");
+  home.Entry("-d2", "192.0.2.1");
+  home.Entry("bar.test", "192.0.2.1", "1", "a|b");  // a "|" in any field
+  home.Entry("down.test", "192.0.2.1");
+  router.RouteAllEntries();
+  EXPECT_EQ(home.sys.lookedUp, Texts{"down.test"});
+  EXPECT_TRUE(home.sys.commands.empty());
 }
 
-TEST_F(RouteAllEntriesTest, LookupsAtOnceGiveTheSameRequestsInStoreOrder) {
-  sys.lookupsMayOverlap = true;
-  for (int i = 0; i < 100; ++i) {
-    const std::string name = "n" + std::to_string(i) + ".test";
-    sys.lookups[name] = Answer(name, {"198.18." + std::to_string(i) + ".1"});
-    Store(name, "192.0.2.1");
-  }
-  router.RouteAllEntries();
-  ASSERT_EQ(sys.routeRequests.size(), 200u);
-  for (int i = 0; i < 100; ++i) {
-    EXPECT_EQ(sys.routeRequests[2 * i + 1], "add 198.18." + std::to_string(i) + ".0 192.0.2.1");
-  }
+TEST_F(RouteAllEntriesTest, AnAddStoresOnlyWhatAnsweredWithAnIPv4Address) {
+  home.sys.Answer("a.test", {"198.18.1.5"});
+  home.sys.lookups["v6.test"] = {true, true, {}, 0};
+  home.sys.lookups["nosuch.test"] = {true, false, {}, 0};
+  home.sys.lookupsNotStarted = {"down.test"};
+  const auto add = [&](const std::string& d, const std::string& line = FakeHome::kLine2) {
+    return router.AddEntry({d, line, "备注"}).result;
+  };
+  EXPECT_EQ(add("a.test"), AddOutcome::Stored);
+  EXPECT_EQ(add("v6.test"), AddOutcome::NoAnswer);
+  EXPECT_EQ(add("nosuch.test"), AddOutcome::NoAnswer);
+  EXPECT_EQ(add("down.test"), AddOutcome::NotLookedUp);
+  EXPECT_EQ(home.Names(), Texts{"a.test"});
+  EXPECT_EQ(home.Value("a.test", "bz"), "备注");
+  // The add's lookup deletes the resolve log; a pass's keeps it.
+  EXPECT_NE(home.sys.calls.end(), std::find(home.sys.calls.begin(), home.sys.calls.end(),
+                                            std::string("LookupHost a.test > ") + FakeHome::kLog + " (deleted)"));
+  // Added again: enabled again, other values replaced.
+  ASSERT_TRUE(store.SetStatus("a.test", "-1"));
+  EXPECT_EQ(router.AddEntry({"a.test", FakeHome::kLine1, ""}).entry, (SplitEntry{"a.test", FakeHome::kLine1, "1", ""}));
+  EXPECT_EQ(home.Value("a.test", "zt"), "1");
+  // The checks, in order, before any lookup.
+  home.sys.lookedUp.clear();
+  EXPECT_EQ(add("a.test", ""), AddOutcome::NoLine);
+  EXPECT_EQ(add(""), AddOutcome::NoDestination);
+  EXPECT_EQ(add("a.test&calc"), AddOutcome::BadDestination);
+  EXPECT_EQ(add("a.test", "192.0.2.1;calc"), AddOutcome::BadLine);
+  EXPECT_TRUE(home.sys.lookedUp.empty());
+  home.sys.failWrites = true;
+  EXPECT_EQ(add("a.test"), AddOutcome::NotStored);
 }
 
 }  // namespace

@@ -1,31 +1,87 @@
 #include "routing/split_store.h"
 
+#include <unordered_set>
+
+#include "routing/config_paths.h"
+
 namespace quillon::routing {
 
-std::vector<SplitEntry> ReadSplitStore(platform::System& sys, const std::string& store) {
-  std::vector<SplitEntry> entries;
-  for (std::string& name : sys.IniSections(store)) {
-    SplitEntry e;
-    e.line = sys.IniRead(store, name, "xl");
-    e.status = sys.IniRead(store, name, "zt");
-    e.note = sys.IniRead(store, name, "bz");
-    e.destination = std::move(name);
-    entries.push_back(std::move(e));
+namespace {
+
+constexpr char kLineKey[] = "xl";
+constexpr char kStatusKey[] = "zt";
+constexpr char kNoteKey[] = "bz";
+constexpr char kLayoutKey[] = "wz";
+
+// The values of one entry, in the order they are written.
+void AddValues(const SplitEntry& e, std::vector<platform::System::IniValue>& values) {
+  values.push_back({e.destination, kLineKey, e.line});
+  values.push_back({e.destination, kNoteKey, e.note});
+  values.push_back({e.destination, kStatusKey, e.status});
+}
+
+}  // namespace
+
+SplitStore::SplitStore(platform::System& sys, std::string path) : sys_(sys), path_(std::move(path)) {}
+
+SplitStore SplitStore::Main(platform::System& sys) { return SplitStore(sys, ConfigFile(sys, kSplitStoreName)); }
+
+std::vector<StoredSection> SplitStore::Sections() {
+  std::vector<StoredSection> sections;
+  for (auto& r : sys_.IniReadKeys(path_, {kLineKey, kStatusKey, kNoteKey, kLayoutKey})) {
+    sections.push_back({{std::move(r.section), std::move(r.values[0]), std::move(r.values[1]), std::move(r.values[2])},
+                        !r.values[3].empty()});
   }
+  return sections;
+}
+
+std::vector<SplitEntry> SplitStore::Entries(const std::function<void(const std::vector<SplitEntry>&)>& then) {
+  std::lock_guard<std::mutex> hold(lock_);
+  std::vector<SplitEntry> entries;
+  std::unordered_set<std::string> seen;
+  for (auto& r : sys_.IniReadKeys(path_, {kLineKey, kStatusKey, kNoteKey})) {
+    if (!seen.insert(r.section).second) continue;
+    entries.push_back({std::move(r.section), std::move(r.values[0]), std::move(r.values[1]), std::move(r.values[2])});
+  }
+  if (then) then(entries);
   return entries;
 }
 
-bool WriteSplitEntry(platform::System& sys, const std::string& store, const SplitEntry& entry) {
-  const bool line = sys.IniWrite(store, entry.destination, "xl", entry.line);
-  const bool note = sys.IniWrite(store, entry.destination, "bz", entry.note);
-  const bool status = sys.IniWrite(store, entry.destination, "zt", entry.status);
-  return line && note && status;
+std::vector<std::string> SplitStore::Names() { return sys_.IniSections(path_); }
+
+bool SplitStore::Write(const SplitEntry& entry, const Then& then) {
+  return WriteAll({entry}, [&](const std::vector<bool>& written) {
+    if (written[0] && then) then();
+  })[0];
 }
 
-std::string StatusText(const std::string& status) { return status == kEnabled ? "开启" : "关闭"; }
+std::vector<bool> SplitStore::WriteAll(const std::vector<SplitEntry>& entries,
+                                       const std::function<void(const std::vector<bool>&)>& then) {
+  std::lock_guard<std::mutex> hold(lock_);
+  std::vector<platform::System::IniValue> values;
+  values.reserve(entries.size() * 3);
+  for (const SplitEntry& e : entries) AddValues(e, values);
+  const std::vector<bool> written = sys_.IniWriteMany(path_, values);
+  std::vector<bool> whole(entries.size(), false);
+  for (std::size_t i = 0; i < entries.size() && 3 * i + 2 < written.size(); ++i) {
+    whole[i] = written[3 * i] && written[3 * i + 1] && written[3 * i + 2];
+  }
+  if (then) then(whole);
+  return whole;
+}
 
-platform::Row SplitRow(const std::string& number, const SplitEntry& entry, const std::string& connectionName) {
-  return {number, entry.destination, entry.line, connectionName, StatusText(entry.status), entry.note};
+bool SplitStore::SetStatus(const std::string& destination, const std::string& status, const Then& then) {
+  std::lock_guard<std::mutex> hold(lock_);
+  const bool written = sys_.IniWrite(path_, destination, kStatusKey, status);
+  if (written && then) then();
+  return written;
+}
+
+bool SplitStore::Remove(const std::string& destination, const Then& then) {
+  std::lock_guard<std::mutex> hold(lock_);
+  const bool removed = sys_.IniWrite(path_, destination, std::nullopt, std::nullopt);
+  if (removed && then) then();
+  return removed;
 }
 
 }  // namespace quillon::routing

@@ -1,15 +1,17 @@
 // The split store http.ini: one section per destination, named by it, with
 // the keys xl (the line, a gateway text), zt (status: "1" enabled, anything
-// else disabled) and bz (note). Read and written only through the INI
-// services; no other key is ever written.
+// else disabled) and bz (note). Prepared split files that others make have
+// the same layout, plus wz, which marks a layout this version does not take.
+// This file is the one place that knows those keys.
 #pragma once
 
+#include <functional>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/system.h"
-#include "platform/ui.h"
 
 namespace quillon::routing {
 
@@ -29,23 +31,53 @@ inline void PrintTo(const SplitEntry& e, std::ostream* os) {
 inline constexpr char kEnabled[] = "1";
 inline constexpr char kDisabled[] = "-1";
 
-// Every section of the store in file order (a name the file holds twice is
-// listed twice), with xl, zt and bz read in that order; missing keys read as
-// empty texts. The section names are read once.
-std::vector<SplitEntry> ReadSplitStore(platform::System& sys, const std::string& store);
+// One section of a file in the split store's layout, as it stands in the file.
+struct StoredSection {
+  SplitEntry entry;
+  bool otherLayout = false;  // wz holds a value: a layout this version does not take
+};
 
-// Writes xl, then bz, then zt into the entry's section (other keys of the
-// section stay). True when all three writes succeeded.
-bool WriteSplitEntry(platform::System& sys, const std::string& store, const SplitEntry& entry);
+// A file in the split store's layout: the store itself, or a prepared split
+// file. Reads take the values the INI services give (a name the file holds
+// twice reads the first section's values); writes go key by key in the
+// order xl, bz, zt.
+//
+// A view that follows the store (the window's list) hands each change a
+// `then`: it runs once the change has succeeded, before any other change or
+// read through this object can start, so the view sees the changes in the
+// order the store saw them.
+class SplitStore {
+ public:
+  using Then = std::function<void()>;
 
-// The 分流设置 text: "开启" for the status "1" exactly, "关闭" for any other.
-std::string StatusText(const std::string& status);
+  SplitStore(platform::System& sys, std::string path);
+  // The split store of the config directory.
+  static SplitStore Main(platform::System& sys);
 
-// The list's six columns.
-enum Column { kNumberColumn = 0, kDestinationColumn, kLineColumn, kConnectionColumn, kStatusColumn, kNoteColumn };
+  const std::string& Path() const { return path_; }
 
-// A row of the list: number, destination, line, connection name, status
-// text, note.
-platform::Row SplitRow(const std::string& number, const SplitEntry& entry, const std::string& connectionName);
+  // Each destination once, in file order: the first section of a name wins.
+  // `then`, when given, receives the entries under the store's lock.
+  std::vector<SplitEntry> Entries(const std::function<void(const std::vector<SplitEntry>&)>& then = {});
+  // Every section in file order, a name as often as the file holds it.
+  std::vector<StoredSection> Sections();
+  // The destinations the file holds now.
+  std::vector<std::string> Names();
+
+  // xl, bz, zt into the entry's section (other keys of the section stay).
+  // True when all three were written.
+  bool Write(const SplitEntry& entry, const Then& then = {});
+  // The entries as one batch (one replacement of the file where the system
+  // can); which of them were written whole. `then` gets the same answer.
+  std::vector<bool> WriteAll(const std::vector<SplitEntry>& entries,
+                             const std::function<void(const std::vector<bool>&)>& then = {});
+  bool SetStatus(const std::string& destination, const std::string& status, const Then& then = {});
+  bool Remove(const std::string& destination, const Then& then = {});
+
+ private:
+  platform::System& sys_;
+  std::string path_;
+  std::mutex lock_;
+};
 
 }  // namespace quillon::routing

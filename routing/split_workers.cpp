@@ -1,23 +1,9 @@
 #include "routing/split_workers.h"
 
-#include "lines/lines.h"
-#include "platform/safety.h"
-#include "routing/config_paths.h"
-#include "routing/split_list.h"
-
 namespace quillon::routing {
 
-using platform::AskOk;
-using platform::Control;
-
-namespace {
-
-constexpr char kCaption[] = "注意";
-
-}  // namespace
-
-SplitWorkers::SplitWorkers(platform::System& sys, platform::Ui& ui, SplitRouter& router)
-    : sys_(sys), ui_(ui), router_(router), state_(std::make_shared<State>()) {}
+SplitWorkers::SplitWorkers(platform::System& sys, SplitRouter& router, PassHooks hooks)
+    : sys_(sys), router_(router), hooks_(std::move(hooks)), state_(std::make_shared<State>()) {}
 
 SplitWorkers::~SplitWorkers() {
   Stop();
@@ -42,49 +28,6 @@ bool SplitWorkers::Start(std::function<void()> body) {
   });
 }
 
-void SplitWorkers::StartAdd() {
-  Start([this] { AddEntry(); });
-}
-
-void SplitWorkers::AddEntry() {
-  SplitEntry entry;
-  entry.line = ui_.ReadControlText(Control::组合框1);
-  if (entry.line.empty()) {
-    ui_.AskUser("请选择需要分配的线路！", AskOk, kCaption);
-    return;
-  }
-  entry.destination = ui_.ReadControlText(Control::编辑框2);
-  if (entry.destination.empty()) {
-    // The lookup tool, given no name, would wait for input for ever.
-    ui_.AskUser("请输入需要分流的网址/IP！", AskOk, kCaption);
-    return;
-  }
-  if (!platform::IsSafeDestination(entry.destination)) {
-    ui_.AskUser("网址/IP只能由字母、数字和 . - _ : / 等字符组成，不能含空格或特殊符号！", AskOk, kCaption);
-    return;
-  }
-  if (!platform::IsGatewayText(entry.line)) {
-    ui_.AskUser("分配线路必须是线路网关的IPv4地址，请从列表中选择！", AskOk, kCaption);
-    return;
-  }
-  entry.note = ui_.ReadControlText(Control::编辑框1);
-  entry.status = kEnabled;
-  const platform::System::LookupAnswer answer = router_.LookupForAdd(entry.destination);
-  if (!answer.started) return;
-  AddEntryFromInput(answer.output, entry);
-}
-
-void SplitWorkers::AddEntryFromInput(const std::string& output, const SplitEntry& entry) {
-  if (ExtractAnswerAddresses(output, entry.destination).addresses.empty()) return;
-  if (!WriteSplitEntry(sys_, SplitStore(sys_), entry)) {
-    // A row for an entry that is not stored would vanish at the next reload.
-    ui_.AskUser("无法保存到分流列表，请检查配置目录是否可以写入。", AskOk, "异常");
-    return;
-  }
-  const std::string connection = lines::FindLineByGateway(sys_, entry.line).ConnectionName;
-  ui_.ListAppendFilledRow(Control::超级列表框1, SplitRow("", entry, connection), kNumberColumn);
-}
-
 bool SplitWorkers::StartReapply() {
   state_->runFlag = 1;
   return Start([this] { ReapplySplitList(); });
@@ -93,10 +36,7 @@ bool SplitWorkers::StartReapply() {
 void SplitWorkers::ReapplySplitList() {
   while (state_->runFlag == 1) {
     state_->busyFlag = 1;
-    if (ui_.WindowExists()) {
-      ReloadSplitList(sys_, ui_);
-      Route();
-    }
+    if (!hooks_.reload || hooks_.reload()) Route();
     state_->busyFlag = 0;
     Pause();
   }
@@ -113,10 +53,8 @@ void SplitWorkers::StartRouteAll() {
 
 void SplitWorkers::Route() {
   if (!routes_) return;
-  const platform::System::RouteChanges changes = router_.RouteAllEntries();
-  if (changes.refused > 0 && !toldRights_.exchange(true)) {
-    ui_.AskUser("Quillon没有修改路由表的权限，分流路由没有生效。\r\n" + sys_.RouteRightsAdvice(), AskOk, kCaption);
-  }
+  const platform::RouteReport report = router_.RouteAllEntries(hooks_.progress);
+  if (hooks_.routed) hooks_.routed(report);
 }
 
 void SplitWorkers::Stop() {

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/route_commands.h"
+
 namespace quillon::platform {
 
 namespace {
@@ -91,7 +93,7 @@ bool FakeSystem::WriteProfileEntry(const std::string& file, const std::string& s
   std::lock_guard<std::recursive_mutex> hold(lock);
   calls.push_back("IniWrite " + file + " [" + section + "] " + key.value_or("(none)") + "=" +
                   value.value_or("(none)"));
-  if (failWrites) return false;
+  if (failWrites || failSections.count(section) > 0) return false;
   if (inis.count(file) == 0 && directories.count(Parent(file)) == 0) return false;
   auto& sections = inis[file];
   auto s = std::find_if(sections.begin(), sections.end(),
@@ -176,76 +178,56 @@ std::string FakeSystem::DiscoverGatewayText() {
   return gatewayText;
 }
 
-bool FakeSystem::DeleteDefaultRoutes() {
+void FakeSystem::Answer(const std::string& destination, const std::vector<std::string>& addresses,
+                        std::uint32_t ttl) {
   std::lock_guard<std::recursive_mutex> hold(lock);
-  routeRequests.push_back("delete default");
-  calls.push_back("delete default");
-  return true;
+  Lookup& l = lookups[destination];
+  l.started = true;
+  l.answered = true;
+  l.addresses.clear();
+  for (const std::string& a : addresses) l.addresses.push_back(ParseIpv4(a).value());
+  l.ttl = ttl;
 }
 
-bool FakeSystem::AddDefaultRoute(const std::string& gateway, const std::string& metric) {
-  std::lock_guard<std::recursive_mutex> hold(lock);
-  routeRequests.push_back("add default " + gateway + " metric " + metric);
-  calls.push_back(routeRequests.back());
-  return true;
-}
-
-System::LookupAnswer FakeSystem::LookupHost(const std::string& destination, const std::string& logPath) {
+Lookup FakeSystem::LookupHost(const std::string& destination, const std::string& logPath, bool keepLog) {
   std::function<void(const std::string&)> during;
-  LookupAnswer answer;
+  Lookup answer;
   {
     std::lock_guard<std::recursive_mutex> hold(lock);
-    calls.push_back("LookupHost " + destination + " > " + logPath);
+    calls.push_back("LookupHost " + destination + " > " + logPath + (keepLog ? "" : " (deleted)"));
     lookedUp.push_back(destination);
     during = onLookup;
     if (lookupsNotStarted.count(destination) > 0) return answer;
-    answer.started = true;
     const auto it = lookups.find(destination);
     if (it != lookups.end()) {
-      answer.output = it->second;
+      answer = it->second;
     } else {
       ADD_FAILURE() << "unexpected lookup: " << destination;
     }
+    answer.started = true;
   }
   if (during) during(destination);
   return answer;
 }
 
-namespace {
-
-// Records what the Windows tool's commands would be for each request.
-class RecordingRoutePass final : public System::RoutePass {
- public:
-  explicit RecordingRoutePass(FakeSystem& sys) : sys_(sys) {}
-  void RouteNetwork(const std::string& network, const std::string& line) override {
-    std::lock_guard<std::recursive_mutex> hold(sys_.lock);
-    sys_.routeRequests.push_back("delete " + network);
-    sys_.calls.push_back(sys_.routeRequests.back());
-    ++changes_.deleted;
-    if (line.empty()) return;
-    sys_.routeRequests.push_back("add " + network + " " + line);
-    sys_.calls.push_back(sys_.routeRequests.back());
-    ++changes_.added;
-  }
-  System::RouteChanges Finish() override {
-    std::lock_guard<std::recursive_mutex> hold(sys_.lock);
-    ++sys_.routePasses;
-    changes_.refused = sys_.routesRefused;
-    sys_.calls.push_back("route pass end");
-    return changes_;
-  }
-
- private:
-  FakeSystem& sys_;
-  System::RouteChanges changes_;
-};
-
-}  // namespace
-
-std::string FakeSystem::NetworkRoute(const std::string& network) {
+RouteReport FakeSystem::ApplyRoutePlan(const RoutePlan& plan) {
   std::lock_guard<std::recursive_mutex> hold(lock);
-  const auto it = networkRoutes.find(network);
-  return it == networkRoutes.end() ? std::string() : it->second;
+  plans.push_back(plan);
+  RouteReport report;
+  for (std::string& c : RoutePlanCommands(plan)) {
+    (c.rfind("cmd /C route delete", 0) == 0 ? report.deleted : report.added) += 1;
+    calls.push_back(c);
+    commands.push_back(std::move(c));
+  }
+  report.outcome = planOutcome;
+  report.reason = planReason;
+  return report;
+}
+
+Ipv4 FakeSystem::RouteGateway(const Prefix& prefix) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
+  const auto it = routeGateways.find(PrefixText(prefix));
+  return it == routeGateways.end() ? 0 : ParseIpv4(it->second).value_or(0);
 }
 
 bool FakeSystem::RunUntilStopSignal(const std::function<void()>& start) {
@@ -258,12 +240,6 @@ bool FakeSystem::LockRouting(const std::string& path) {
   std::lock_guard<std::recursive_mutex> hold(lock);
   calls.push_back("LockRouting " + path);
   return !routingLockTaken;
-}
-
-std::unique_ptr<System::RoutePass> FakeSystem::BeginRoutePass() {
-  std::lock_guard<std::recursive_mutex> hold(lock);
-  calls.push_back("route pass begin");
-  return std::make_unique<RecordingRoutePass>(*this);
 }
 
 }  // namespace quillon::platform

@@ -5,6 +5,7 @@
 // a test reads the records once those have ended.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -24,32 +25,35 @@ class FakeSystem : public System {
   std::set<std::string> directories;
   std::map<std::string, ByteArray> files;
   bool failWrites = false;  // every INI write and directory creation fails
+  std::set<std::string> failSections;  // INI writes into these sections fail
   std::map<std::string, ByteArray> httpAnswers;  // url -> body
   std::set<std::string> httpFailures;            // urls whose request fails (empty body)
   std::vector<LineInfo> adapters;
   std::map<std::string, std::string> connectionNames;  // AdapterName -> name
   std::string gatewayText;
-  bool discoveryReadsRoutingTable = false;
   bool runWorkersAtOnce = false;  // StartWorker runs the routine before it returns
   bool realThreads = false;       // StartWorker starts a real (detached) thread
-  // Lookups: destination -> what the tool printed. A destination in
-  // `lookupsNotStarted` cannot be looked up; any other unscripted one fails
-  // the test. `onLookup` runs inside each lookup (outside the lock).
-  std::map<std::string, std::string> lookups;
+  // Lookups: destination -> its answer. A destination in `lookupsNotStarted`
+  // cannot be looked up; any other unscripted one fails the test.
+  // `onLookup` runs inside each lookup (outside the lock).
+  std::map<std::string, Lookup> lookups;
   std::set<std::string> lookupsNotStarted;
-  bool lookupsMayOverlap = false;
   std::function<void(const std::string& destination)> onLookup;
+  // Scripts the answer of `destination`: these addresses (dotted texts).
+  void Answer(const std::string& destination, const std::vector<std::string>& addresses, std::uint32_t ttl = 0);
   bool routingLockTaken = false;  // another process holds the routing lock
-  int routesRefused = 0;          // each route pass reports this many refused requests
+  // What every applied plan reports besides its counts.
+  RouteReport::Outcome planOutcome = RouteReport::Outcome::Done;
+  std::string planReason;
+  std::map<std::string, std::string> routeGateways;  // "a.b.c.d/n" -> gateway of its route now
 
   // ---- what the test reads back ----
   std::vector<std::string> httpRequests;
-  // "delete default", "add default G metric M", and per network the
-  // commands the Windows tool would run: "delete N", "add N G".
-  std::vector<std::string> routeRequests;
-  std::vector<std::string> lookedUp;  // destinations, in order
-  int routePasses = 0;                // passes finished
-  std::vector<std::string> calls;          // every call that touches the system, in order
+  std::vector<RoutePlan> plans;         // every plan applied, in order
+  // The Windows command lines of every plan applied, in order.
+  std::vector<std::string> commands;
+  std::vector<std::string> lookedUp;    // destinations, in order
+  std::vector<std::string> calls;       // every call that touches the system, in order
   int discoveries = 0;
   std::deque<std::function<void()>> pendingWorkers;
   void RunPendingWorkers();
@@ -77,16 +81,10 @@ class FakeSystem : public System {
   std::vector<LineInfo> ListAdapters() override;
   std::string ConnectionName(const std::string& adapterName) override;
   std::string DiscoverGatewayText() override;
-  bool DiscoveryReadsRoutingTable() const override { return discoveryReadsRoutingTable; }
-  bool DeleteDefaultRoutes() override;
-  bool AddDefaultRoute(const std::string& gateway, const std::string& metric) override;
-  LookupAnswer LookupHost(const std::string& destination, const std::string& logPath) override;
-  bool LookupsMayOverlap() const override { return lookupsMayOverlap; }
-  std::unique_ptr<RoutePass> BeginRoutePass() override;
+  Lookup LookupHost(const std::string& destination, const std::string& logPath, bool keepLog) override;
+  RouteReport ApplyRoutePlan(const RoutePlan& plan) override;
   bool LockRouting(const std::string& path) override;
-  std::string RouteRightsAdvice() override { return "grant the rights"; }
-  std::map<std::string, std::string> networkRoutes;  // network -> gateway of its route now
-  std::string NetworkRoute(const std::string& network) override;
+  Ipv4 RouteGateway(const Prefix& prefix) override;
   bool RunUntilStopSignal(const std::function<void()>& start) override;
 
   std::recursive_mutex lock;  // held by every call

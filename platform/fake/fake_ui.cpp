@@ -4,50 +4,38 @@
 
 namespace quillon::platform {
 
-FakeUi::FakeUi(const WindowSpec& spec) : spec_(spec), columns_(spec.columns.size()) {
-  for (const auto& c : spec.controls) {
-    texts[c.name] = c.caption;
-    visible[c.name] = c.visible;
+FakeUi::FakeUi(const WindowLayout& layout) : layout_(layout), columns_(layout.columns.size()) {
+  for (const auto& c : layout.controls) {
+    texts[c.id] = c.caption;
+    visible[c.id] = c.visible;
   }
 }
 
-bool FakeUi::Fire(Control c, Event e, const std::string& argument) {
+bool FakeUi::Fire(ControlId c, Event e, const std::string& argument) {
   if (!sink_) return true;
   return sink_(c, e, argument);
 }
 
-std::string FakeUi::ReadControlText(Control c) {
+std::string FakeUi::ReadControlText(ControlId c) {
   std::lock_guard<std::recursive_mutex> hold(lock); return texts[c]; }
 
-void FakeUi::WriteControlText(Control c, const std::string& text) {
+void FakeUi::WriteControlText(ControlId c, const std::string& text) {
   std::lock_guard<std::recursive_mutex> hold(lock); texts[c] = text; }
 
-void FakeUi::SetVisible(Control c, bool v) {
+void FakeUi::SetVisible(ControlId c, bool v) {
   std::lock_guard<std::recursive_mutex> hold(lock); visible[c] = v; }
 
-bool FakeUi::IsVisible(Control c) {
+bool FakeUi::IsVisible(ControlId c) {
   std::lock_guard<std::recursive_mutex> hold(lock); return visible[c]; }
 
-int FakeUi::ComboAddItem(Control c, const std::string& text, int) {
+int FakeUi::ComboAddItem(ControlId c, const std::string& text, int) {
   std::lock_guard<std::recursive_mutex> hold(lock);
   auto& items = comboItems[c];
   items.push_back(text);
   return static_cast<int>(items.size()) - 1;
 }
 
-void FakeUi::ListClear(Control) {
-  std::lock_guard<std::recursive_mutex> hold(lock);
-  rows.clear();
-  selectedRow = -1;
-}
-
-int FakeUi::ListAppendRow(Control) {
-  std::lock_guard<std::recursive_mutex> hold(lock);
-  rows.emplace_back(columns_);
-  return static_cast<int>(rows.size()) - 1;
-}
-
-void FakeUi::ListSetCell(Control, int row, int column, const std::string& text) {
+void FakeUi::ListSetCell(ControlId, int row, int column, const std::string& text) {
   std::lock_guard<std::recursive_mutex> hold(lock);
   if (row < 0 || row >= static_cast<int>(rows.size()) || column < 0 ||
       column >= static_cast<int>(columns_)) {
@@ -56,7 +44,7 @@ void FakeUi::ListSetCell(Control, int row, int column, const std::string& text) 
   rows[row][column] = text;
 }
 
-std::string FakeUi::ListGetCell(Control, int row, int column) {
+std::string FakeUi::ListGetCell(ControlId, int row, int column) {
   std::lock_guard<std::recursive_mutex> hold(lock);
   if (row < 0 || row >= static_cast<int>(rows.size()) || column < 0 ||
       column >= static_cast<int>(columns_)) {
@@ -65,20 +53,20 @@ std::string FakeUi::ListGetCell(Control, int row, int column) {
   return rows[row][column];
 }
 
-int FakeUi::ListSelectedRow(Control) {
+int FakeUi::ListSelectedRow(ControlId) {
   std::lock_guard<std::recursive_mutex> hold(lock); return selectedRow < static_cast<int>(rows.size()) ? selectedRow : -1; }
 
-int FakeUi::ListRowCount(Control) {
+int FakeUi::ListRowCount(ControlId) {
   std::lock_guard<std::recursive_mutex> hold(lock); return static_cast<int>(rows.size()); }
 
-void FakeUi::ListReplaceRows(Control, std::vector<Row> newRows) {
+void FakeUi::ListReplaceRows(ControlId, std::vector<Row> newRows) {
   std::lock_guard<std::recursive_mutex> hold(lock);
   rows = std::move(newRows);
   for (auto& r : rows) r.resize(columns_);
   selectedRow = -1;
 }
 
-void FakeUi::ListAppendFilledRow(Control, Row cells, int numberColumn) {
+void FakeUi::ListAppendFilledRow(ControlId, Row cells, int numberColumn) {
   std::lock_guard<std::recursive_mutex> hold(lock);
   cells.resize(columns_);
   rows.push_back(std::move(cells));
@@ -113,7 +101,7 @@ std::string FakeUi::BrowseForPath(const std::string&, bool) {
   return a;
 }
 
-void FakeUi::PopupMenu(Control menu) {
+void FakeUi::PopupMenu(ControlId menu) {
   std::lock_guard<std::recursive_mutex> hold(lock); poppedMenus.push_back(menu); }
 
 void FakeUi::OpenUrl(const std::string& url) {
@@ -130,15 +118,36 @@ void FakeUi::Delay(int ms) {
 
 void FakeUi::EndProgram(int code) {
   std::lock_guard<std::recursive_mutex> hold(lock);
-  if (cleanup_) cleanup_();
   exitCode = code;
   windowExists = false;
 }
 
-bool FakeUi::RegisterDropTarget(Control, std::uintptr_t) {
+bool FakeUi::RegisterDropTarget(ControlId, std::uintptr_t) {
   std::lock_guard<std::recursive_mutex> hold(lock);
   ++dropRegistrations;
   return dropRegistrations == 1;
+}
+
+void FakeUi::Queue(std::function<void()> fn) {
+  if (deferQueue) {
+    std::lock_guard<std::mutex> hold(queueLock_);
+    queued_.push_back(std::move(fn));
+    return;
+  }
+  fn();
+}
+
+void FakeUi::RunQueued() {
+  for (;;) {
+    std::function<void()> fn;
+    {
+      std::lock_guard<std::mutex> hold(queueLock_);
+      if (queued_.empty()) return;
+      fn = std::move(queued_.front());
+      queued_.pop_front();
+    }
+    fn();
+  }
 }
 
 }  // namespace quillon::platform

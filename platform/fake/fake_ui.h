@@ -18,7 +18,7 @@ namespace quillon::platform {
 
 class FakeUi : public Ui {
  public:
-  explicit FakeUi(const WindowSpec& spec);
+  explicit FakeUi(const WindowLayout& layout);
 
   struct Box {
     std::string text;
@@ -33,7 +33,7 @@ class FakeUi : public Ui {
   std::vector<Box> boxes;
   std::deque<std::string> browseAnswers;
   std::vector<std::string> openedUrls;
-  std::vector<Control> poppedMenus;
+  std::vector<ControlId> poppedMenus;
   int exitCode = -1;  // set by EndProgram
   std::atomic<bool> windowExists{true};
   int delayedMs = 0;
@@ -41,47 +41,53 @@ class FakeUi : public Ui {
   int dropRegistrations = 0;
 
   // Fires an event through the sink, as the backend would.
-  bool Fire(Control c, Event e, const std::string& argument = {});
+  bool Fire(ControlId c, Event e, const std::string& argument = {});
 
-  std::map<Control, std::string> texts;
-  std::map<Control, bool> visible;
-  std::map<Control, std::vector<std::string>> comboItems;
+  std::map<ControlId, std::string> texts;
+  std::map<ControlId, bool> visible;
+  std::map<ControlId, std::vector<std::string>> comboItems;
   std::vector<Row> rows;
   int selectedRow = -1;
 
   // ---- Ui ----
   void SetEventSink(EventSink sink) override { sink_ = std::move(sink); }
-  void SetCleanup(std::function<void()> cleanup) override { cleanup_ = std::move(cleanup); }
-  std::string ReadControlText(Control c) override;
-  void WriteControlText(Control c, const std::string& text) override;
-  void SetVisible(Control c, bool v) override;
-  bool IsVisible(Control c) override;
-  int ComboAddItem(Control c, const std::string& text, int value) override;
-  void ListClear(Control list) override;
-  int ListAppendRow(Control list) override;
-  void ListSetCell(Control list, int row, int column, const std::string& text) override;
-  std::string ListGetCell(Control list, int row, int column) override;
-  int ListSelectedRow(Control list) override;
-  int ListRowCount(Control list) override;
-  void ListReplaceRows(Control list, std::vector<Row> newRows) override;
-  void ListAppendFilledRow(Control list, Row cells, int numberColumn) override;
+  std::string ReadControlText(ControlId c) override;
+  void WriteControlText(ControlId c, const std::string& text) override;
+  void SetVisible(ControlId c, bool v) override;
+  bool IsVisible(ControlId c) override;
+  int ComboAddItem(ControlId c, const std::string& text, int value) override;
+  void ListSetCell(ControlId list, int row, int column, const std::string& text) override;
+  std::string ListGetCell(ControlId list, int row, int column) override;
+  int ListSelectedRow(ControlId list) override;
+  int ListRowCount(ControlId list) override;
+  void ListReplaceRows(ControlId list, std::vector<Row> newRows) override;
+  void ListAppendFilledRow(ControlId list, Row cells, int numberColumn) override;
   int AskUser(const std::string& text, int style, const std::string& caption) override;
   std::string BrowseForPath(const std::string& title, bool includeFiles) override;
-  void PopupMenu(Control menu) override;
+  void PopupMenu(ControlId menu) override;
   void OpenUrl(const std::string& url) override;
   void Delay(int ms) override;
   bool WindowExists() override;
   void EndProgram(int code) override;
   std::uintptr_t GetWindowHandle() override { return WindowExists() ? 1 : 0; }
-  bool RegisterDropTarget(Control dropTarget, std::uintptr_t window) override;
+  bool RegisterDropTarget(ControlId dropTarget, std::uintptr_t window) override;
   void Post(std::function<void()> fn) override { fn(); }
+  // Runs at once (the fake has no event loop, and every call takes `lock`),
+  // unless `deferQueue`: then it waits in `queued` until RunQueued, as a
+  // busy window thread's event loop keeps it.
+  void Queue(std::function<void()> fn) override;
+  // `queued` has a lock of its own: a worker that queues never waits for
+  // the window thread's `lock`.
+  bool deferQueue = false;
+  void RunQueued();
 
   std::recursive_mutex lock;
 
  private:
-  const WindowSpec& spec_;
+  std::mutex queueLock_;
+  std::deque<std::function<void()>> queued_;
+  const WindowLayout& layout_;
   EventSink sink_;
-  std::function<void()> cleanup_;
   std::size_t columns_ = 0;
 };
 

@@ -2,41 +2,38 @@
 
 namespace quillon::platform {
 
-bool ForwardingSystem::AddDefaultRoute(const std::string& g, const std::string& m) {
-  {
-    std::lock_guard<std::mutex> hold(lock);
-    defaults.emplace_back(g, m);
-  }
-  return inner_.AddDefaultRoute(g, m);
-}
-
-System::LookupAnswer ForwardingSystem::LookupHost(const std::string& d, const std::string& log) {
+Lookup ForwardingSystem::LookupHost(const std::string& d, const std::string& log, bool keepLog) {
   {
     std::lock_guard<std::mutex> hold(lock);
     lookups.push_back(d);
   }
   if (beforeLookup) beforeLookup(d);
-  return inner_.LookupHost(d, log);
+  return inner_.LookupHost(d, log, keepLog);
 }
 
-std::unique_ptr<System::RoutePass> ForwardingSystem::BeginRoutePass() {
-  class Pass final : public RoutePass {
-   public:
-    Pass(ForwardingSystem& outer, std::unique_ptr<RoutePass> inner) : outer_(outer), inner_(std::move(inner)) {}
-    void RouteNetwork(const std::string& n, const std::string& l) override {
-      {
-        std::lock_guard<std::mutex> hold(outer_.lock);
-        outer_.routes.emplace_back(n, l);
-      }
-      inner_->RouteNetwork(n, l);
-    }
-    RouteChanges Finish() override { return inner_->Finish(); }
+std::vector<Lookup> ForwardingSystem::LookupHosts(const std::vector<std::string>& ds, const std::string& log,
+                                                  const std::function<void(std::size_t)>& starting) {
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    lookups.insert(lookups.end(), ds.begin(), ds.end());
+  }
+  if (!beforeLookup) return inner_.LookupHosts(ds, log, starting);
+  // The hook steps into each lookup: they go one by one then.
+  std::vector<Lookup> answers;
+  for (std::size_t i = 0; i < ds.size(); ++i) {
+    if (starting) starting(i);
+    beforeLookup(ds[i]);
+    answers.push_back(inner_.LookupHost(ds[i], log, true));
+  }
+  return answers;
+}
 
-   private:
-    ForwardingSystem& outer_;
-    std::unique_ptr<RoutePass> inner_;
-  };
-  return std::make_unique<Pass>(*this, inner_.BeginRoutePass());
+RouteReport ForwardingSystem::ApplyRoutePlan(const RoutePlan& plan) {
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    plans.push_back(plan);
+  }
+  return inner_.ApplyRoutePlan(plan);
 }
 
 }  // namespace quillon::platform

@@ -1,7 +1,7 @@
 // A System for tests that hands every call to another one (usually the real
 // backend) and lets the test look at and step into what passes: every
-// lookup, per-network route request and default route is recorded, and a
-// hook runs before each lookup goes through.
+// lookup and route plan is recorded, and a hook runs before each lookup goes
+// through.
 #pragma once
 
 #include <functional>
@@ -22,8 +22,7 @@ class ForwardingSystem : public System {
   // ---- what passed (under `lock` while workers may run) ----
   std::mutex lock;
   std::vector<std::string> lookups;
-  std::vector<std::pair<std::string, std::string>> routes;    // network, line
-  std::vector<std::pair<std::string, std::string>> defaults;  // gateway, metric
+  std::vector<RoutePlan> plans;
   // Runs before each lookup is handed on (outside the lock).
   std::function<void(const std::string& destination)> beforeLookup;
   // When set, the gateway discovery answers this instead of the system.
@@ -36,6 +35,9 @@ class ForwardingSystem : public System {
   ByteArray FileRead(const std::string& p) override { return inner_.FileRead(p); }
   bool FileDelete(const std::string& p) override { return inner_.FileDelete(p); }
   std::vector<std::string> IniSections(const std::string& f) override { return inner_.IniSections(f); }
+  std::vector<IniRecord> IniReadKeys(const std::string& f, const std::vector<std::string>& k) override {
+    return inner_.IniReadKeys(f, k);
+  }
   std::string RegistryReadText(int r, const std::string& p, const std::string& d) override {
     return inner_.RegistryReadText(r, p, d);
   }
@@ -43,16 +45,15 @@ class ForwardingSystem : public System {
   std::vector<LineInfo> ListAdapters() override { return inner_.ListAdapters(); }
   std::string ConnectionName(const std::string& a) override { return inner_.ConnectionName(a); }
   std::string DiscoverGatewayText() override { return gatewayText ? *gatewayText : inner_.DiscoverGatewayText(); }
-  bool DiscoveryReadsRoutingTable() const override { return inner_.DiscoveryReadsRoutingTable(); }
-  bool DeleteDefaultRoutes() override { return inner_.DeleteDefaultRoutes(); }
-  bool AddDefaultRoute(const std::string& g, const std::string& m) override;
-  LookupAnswer LookupHost(const std::string& d, const std::string& log) override;
-  bool LookupsMayOverlap() const override { return inner_.LookupsMayOverlap(); }
-  std::unique_ptr<RoutePass> BeginRoutePass() override;
+  Lookup LookupHost(const std::string& d, const std::string& log, bool keepLog) override;
+  std::vector<Lookup> LookupHosts(const std::vector<std::string>& ds, const std::string& log,
+                                  const std::function<void(std::size_t)>& starting) override;
+  RouteReport ApplyRoutePlan(const RoutePlan& plan) override;
   bool LockRouting(const std::string& p) override { return inner_.LockRouting(p); }
-  std::string RouteRightsAdvice() override { return inner_.RouteRightsAdvice(); }
-  std::string NetworkRoute(const std::string& n) override { return inner_.NetworkRoute(n); }
+  Ipv4 RouteGateway(const Prefix& p) override { return inner_.RouteGateway(p); }
   bool RunUntilStopSignal(const std::function<void()>& s) override { return inner_.RunUntilStopSignal(s); }
+  bool WatchNetwork(std::function<void(const NetworkEvent&)> e) override { return inner_.WatchNetwork(std::move(e)); }
+  std::string ConfigDirectoryProblem(const std::string& d) override { return inner_.ConfigDirectoryProblem(d); }
 
  protected:
   ByteArray FetchHttp(const std::string& url) override { return inner_.HttpGetText(url); }
@@ -64,7 +65,7 @@ class ForwardingSystem : public System {
                          const std::optional<std::string>& v) override {
     return inner_.IniWrite(f, s, k, v);
   }
-  bool WriteProfileValues(const std::string& f, const std::vector<IniValue>& v) override {
+  std::vector<bool> WriteProfileValues(const std::string& f, const std::vector<IniValue>& v) override {
     return inner_.IniWriteMany(f, v);
   }
 

@@ -343,14 +343,18 @@ bool PosixSystem::WriteProfileEntry(const std::string& file, const std::string& 
   });
 }
 
-bool PosixSystem::WriteProfileValues(const std::string& file, const std::vector<IniValue>& values) {
+// One replacement of the file for the whole batch: all of it lands, or none.
+std::vector<bool> PosixSystem::WriteProfileValues(const std::string& file, const std::vector<IniValue>& values) {
   std::vector<ini::Document::Assignment> assignments;
   assignments.reserve(values.size());
   for (const IniValue& v : values) {
-    if (!IsValidUtf8(v.section) || !IsValidUtf8(v.key) || !IsValidUtf8(v.value)) return false;
+    if (!IsValidUtf8(v.section) || !IsValidUtf8(v.key) || !IsValidUtf8(v.value)) {
+      return std::vector<bool>(values.size(), false);
+    }
     assignments.push_back({v.section, v.key, v.value});
   }
-  return EditFile(file, true, [&](ini::Document& d) { return d.SetMany(assignments); });
+  const bool written = EditFile(file, true, [&](ini::Document& d) { return d.SetMany(assignments); });
+  return std::vector<bool>(values.size(), written);
 }
 
 std::vector<std::string> PosixSystem::IniSections(const std::string& file) {

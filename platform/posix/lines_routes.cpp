@@ -105,20 +105,6 @@ std::string DeviceDescription(rtnl_link* link) {
   return kind ? kind : std::string();
 }
 
-// A metric text that passes the rule, as a route priority.
-bool ParseMetric(const std::string& text, std::uint32_t& out) {
-  if (!IsMetricText(text)) return false;
-  out = static_cast<std::uint32_t>(std::stoul(text));
-  return true;
-}
-
-// A gateway text that passes the rule, as an address object.
-Addr ParseGateway(const std::string& text) {
-  in_addr a{};
-  if (!IsGatewayText(text) || inet_pton(AF_INET, text.c_str(), &a) != 1) return nullptr;
-  return Addr(nl_addr_build(AF_INET, &a, sizeof a));
-}
-
 }  // namespace
 
 std::vector<LineInfo> PosixSystem::ListAdapters() {
@@ -208,7 +194,7 @@ std::string PosixSystem::DiscoverGatewayText() {
   return text;
 }
 
-bool PosixSystem::DeleteDefaultRoutes() {
+bool DeleteDefaultRoutes() {
   Socket sock = OpenRouteSocket();
   if (!sock) return false;
   std::vector<Route> routes;
@@ -233,10 +219,10 @@ bool PosixSystem::DeleteDefaultRoutes() {
 // connected network, the same gateway with the same metric already there).
 // Another default route with another gateway or another metric is added
 // beside the existing ones, never in their place.
-bool PosixSystem::AddDefaultRoute(const std::string& gateway, const std::string& metric) {
-  std::uint32_t priority = 0;
-  if (!ParseMetric(metric, priority)) return false;
-  Addr gw = ParseGateway(gateway);
+bool AddDefaultRoute(Ipv4 gateway, std::uint32_t priority) {
+  if (priority < 1 || priority > 9999 || !IsGatewayAddress(gateway)) return false;
+  const in_addr raw{htonl(gateway)};
+  Addr gw(nl_addr_build(AF_INET, &raw, sizeof raw));
   if (!gw) return false;
 
   Socket sock = OpenRouteSocket();

@@ -2,6 +2,7 @@
 // libcurl, netlink (libnl-route-3).
 #pragma once
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -30,18 +31,15 @@ class PosixSystem : public System {
   std::vector<LineInfo> ListAdapters() override;
   std::string ConnectionName(const std::string& adapterName) override;
   std::string DiscoverGatewayText() override;
-  bool DiscoveryReadsRoutingTable() const override { return true; }
-  bool DeleteDefaultRoutes() override;
 
   // split_routes.cpp
-  LookupAnswer LookupHost(const std::string& destination, const std::string& logPath) override;
-  bool LookupsMayOverlap() const override { return true; }
-  std::unique_ptr<RoutePass> BeginRoutePass() override;
+  Lookup LookupHost(const std::string& destination, const std::string& logPath, bool keepLog) override;
+  std::vector<Lookup> LookupHosts(const std::vector<std::string>& destinations, const std::string& logPath,
+                                  const std::function<void(std::size_t)>& starting) override;
+  RouteReport ApplyRoutePlan(const RoutePlan& plan) override;
   bool LockRouting(const std::string& path) override;
-  std::string RouteRightsAdvice() override;
-  std::string NetworkRoute(const std::string& network) override;
+  Ipv4 RouteGateway(const Prefix& prefix) override;
   bool RunUntilStopSignal(const std::function<void()>& start) override;
-  bool AddDefaultRoute(const std::string& gateway, const std::string& metric) override;
 
  protected:
   // process_http.cpp
@@ -52,7 +50,7 @@ class PosixSystem : public System {
   bool WriteProfileEntry(const std::string& file, const std::string& section,
                           const std::optional<std::string>& key,
                           const std::optional<std::string>& value) override;
-  bool WriteProfileValues(const std::string& file, const std::vector<IniValue>& values) override;
+  std::vector<bool> WriteProfileValues(const std::string& file, const std::vector<IniValue>& values) override;
 
  private:
   std::string homeOverride_;
@@ -60,6 +58,12 @@ class PosixSystem : public System {
   int routingLock_ = -1;  // the open lock file, held until the process ends
   std::string base_;
 };
+
+// lines_routes.cpp: every IPv4 default route of the main table removed; a
+// default route through `gateway` with the metric added (false when it was
+// not).
+bool DeleteDefaultRoutes();
+bool AddDefaultRoute(Ipv4 gateway, std::uint32_t metric);
 
 // The path of the running program file (/proc/self/exe); empty when it
 // cannot be read.

@@ -17,6 +17,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <thread>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -27,23 +30,22 @@
 
 #include "platform/posix/netlink_support.h"
 #include "platform/posix/posix_system.h"
-#include "platform/route_commands.h"
+#include "platform/answer_rule.h"
 #include "platform/safety.h"
 
 namespace quillon::platform {
 
 using namespace netlink;
 
-System::LookupAnswer PosixSystem::LookupHost(const std::string& destination, const std::string&) {
-  LookupAnswer answer;
+Lookup PosixSystem::LookupHost(const std::string& destination, const std::string&, bool) {
+  Lookup answer;
   if (!IsSafeDestination(destination)) return answer;
   answer.started = true;
   // gethostbyname2_r asks the same resolver as getaddrinfo (the hosts line of
-  // nsswitch.conf, resolv.conf) and keeps the order of the answer, as the
-  // lookup tool prints it. getaddrinfo sorts an answer of several addresses
-  // by the destination selection rules, which costs it a netlink dump of the
-  // machine's addresses and a socket connect per address: about a third of
-  // the time of each lookup, for an order that nothing here uses.
+  // nsswitch.conf, resolv.conf) and keeps the order of the answer. getaddrinfo
+  // sorts an answer of several addresses by the destination selection rules,
+  // which costs it a netlink dump of the machine's addresses and a socket
+  // connect per address, for an order that nothing here uses.
   hostent entry{};
   hostent* found = nullptr;
   int error = 0;
@@ -54,25 +56,48 @@ System::LookupAnswer PosixSystem::LookupHost(const std::string& destination, con
          buffer.size() < (1u << 20)) {
     buffer.resize(buffer.size() * 2);
   }
-  if (rc != 0 || found == nullptr || found->h_addrtype != AF_INET || found->h_length != 4) return answer;
-  std::vector<std::string> addresses;
-  for (char** a = found->h_addr_list; *a != nullptr; ++a) {
-    char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, *a, text, sizeof text) == nullptr) continue;
-    if (std::find(addresses.begin(), addresses.end(), text) == addresses.end()) addresses.emplace_back(text);
+  if (rc == 0 && found != nullptr && found->h_addrtype == AF_INET && found->h_length == 4) {
+    answer.answered = true;
+    for (char** a = found->h_addr_list; *a != nullptr; ++a) {
+      std::uint32_t raw = 0;
+      std::memcpy(&raw, *a, 4);
+      const Ipv4 address = ntohl(raw);
+      if (std::find(answer.addresses.begin(), answer.addresses.end(), address) == answer.addresses.end()) {
+        answer.addresses.push_back(address);
+      }
+    }
+    return answer;
   }
-  answer.output = LookupAnswerText(destination, addresses);
+  // No answer: an address written in the destination itself still counts,
+  // as the IP marker rule of the lookup tool's output makes it count.
+  const std::vector<std::string> own = DestinationAddresses(destination);
+  answer.answered = !own.empty();
+  answer.addresses = AddressValues(own);
   return answer;
 }
 
-namespace {
-
-// Host-order value of a dotted IPv4 text that has passed the rules.
-std::uint32_t AddressValue(const std::string& text) {
-  in_addr a{};
-  inet_pton(AF_INET, text.c_str(), &a);
-  return ntohl(a.s_addr);
+std::vector<Lookup> PosixSystem::LookupHosts(const std::vector<std::string>& destinations, const std::string& log,
+                                         const std::function<void(std::size_t)>&) {
+  // The resolver blocks for each name: up to kConcurrentLookups at once.
+  constexpr std::size_t kConcurrentLookups = 32;
+  std::vector<Lookup> answers(destinations.size());
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t i = next++; i < destinations.size(); i = next++) answers[i] = LookupHost(destinations[i], log, true);
+  };
+  const std::size_t count = std::min(kConcurrentLookups, destinations.size());
+  std::vector<std::thread> threads;
+  try {
+    for (std::size_t t = 1; t < count; ++t) threads.emplace_back(work);
+  } catch (const std::system_error&) {
+    // Fewer threads than asked: the ones there share the work.
+  }
+  work();
+  for (auto& t : threads) t.join();
+  return answers;
 }
+
+namespace {
 
 Addr AddressObject(std::uint32_t value, int prefixLength) {
   const in_addr a{htonl(value)};
@@ -134,24 +159,27 @@ Route MakePassRoute(std::uint32_t network, std::uint32_t gateway) {
 
 // Counts a request's answer: done, or refused for want of rights (the
 // process lacks CAP_NET_ADMIN). True when done.
-bool Count(int answer, int& done, System::RouteChanges& changes) {
+bool Count(int answer, int& done, RouteReport& changes) {
   if (answer == 0) ++done;
-  if (answer == -NLE_PERM) ++changes.refused;
+  if (answer == -NLE_PERM) {
+    ++changes.refused;
+    changes.outcome = RouteReport::Outcome::NoRights;
+  }
   return answer == 0;
 }
 
-class NetlinkRoutePass final : public System::RoutePass {
+class NetlinkRoutePass {
  public:
-  void RouteNetwork(const std::string& network, const std::string& line) override {
-    if (!IsNetworkText(network)) return;
-    const std::uint32_t key = AddressValue(network);
+  void RouteNetwork(const RouteRequest& r) {
+    if (!IsRoutablePrefix(r.prefix) || r.prefix.length != 24) return;
+    const std::uint32_t key = r.prefix.network;
     if (wanted_.emplace(key, 0).second) order_.push_back(key);
     // The later request for a network decides, as the later commands would.
-    wanted_[key] = IsGatewayText(line) ? AddressValue(line) : 0;
+    wanted_[key] = IsGatewayAddress(r.gateway) ? r.gateway : 0;
   }
 
-  System::RouteChanges Finish() override {
-    System::RouteChanges changes;
+  RouteReport Finish() {
+    RouteReport changes;
     if (order_.empty()) return changes;
     Socket sock = OpenRouteSocket();
     if (!sock) return changes;
@@ -207,7 +235,20 @@ class NetlinkRoutePass final : public System::RoutePass {
 
 }  // namespace
 
-std::unique_ptr<System::RoutePass> PosixSystem::BeginRoutePass() { return std::make_unique<NetlinkRoutePass>(); }
+RouteReport PosixSystem::ApplyRoutePlan(const RoutePlan& plan) {
+  NetlinkRoutePass pass;
+  for (const RouteRequest& r : plan.routes) pass.RouteNetwork(r);
+  RouteReport report = pass.Finish();
+  if (plan.replaceDefaults) DeleteDefaultRoutes();
+  for (const DefaultRouteRequest& d : plan.defaults) {
+    if (AddDefaultRoute(d.gateway, d.metric)) ++report.added;
+  }
+  if (report.outcome == RouteReport::Outcome::NoRights) {
+    const std::string exe = ExecutablePath();
+    report.reason = "sudo setcap cap_net_admin+ep " + (exe.empty() ? std::string("quillon") : exe);
+  }
+  return report;
+}
 
 bool PosixSystem::LockRouting(const std::string& path) {
   if (routingLock_ >= 0) return true;
@@ -222,19 +263,20 @@ bool PosixSystem::LockRouting(const std::string& path) {
   return true;
 }
 
-std::string PosixSystem::NetworkRoute(const std::string& network) {
-  if (!IsNetworkText(network)) return {};
+Ipv4 PosixSystem::RouteGateway(const Prefix& prefix) {
   Socket sock = OpenRouteSocket();
   std::vector<Route> routes;
-  if (!sock || !ReadRoutes(sock.get(), routes)) return {};
-  const std::uint32_t wanted = AddressValue(network);
+  if (!sock || !ReadRoutes(sock.get(), routes)) return 0;
   for (const Route& r : routes) {
     std::uint32_t found = 0;
-    if (!IsNetworkRoute(r.get(), found) || found != wanted || rtnl_route_get_nnexthops(r.get()) < 1) continue;
-    std::string gateway = Ipv4Text(rtnl_route_nh_get_gateway(rtnl_route_nexthop_n(r.get(), 0)));
-    if (!gateway.empty()) return gateway;
+    if (prefix.length != 24 || !IsNetworkRoute(r.get(), found) || found != prefix.network ||
+        rtnl_route_get_nnexthops(r.get()) < 1) {
+      continue;
+    }
+    const std::optional<Ipv4> gateway = ParseIpv4(Ipv4Text(rtnl_route_nh_get_gateway(rtnl_route_nexthop_n(r.get(), 0))));
+    if (gateway) return *gateway;
   }
-  return {};
+  return 0;
 }
 
 bool PosixSystem::RunUntilStopSignal(const std::function<void()>& start) {
@@ -250,11 +292,6 @@ bool PosixSystem::RunUntilStopSignal(const std::function<void()>& start) {
   while (sigwait(&stop, &received) != 0) {
   }
   return true;
-}
-
-std::string PosixSystem::RouteRightsAdvice() {
-  const std::string exe = ExecutablePath();
-  return "sudo setcap cap_net_admin+ep " + (exe.empty() ? std::string("quillon") : exe);
 }
 
 }  // namespace quillon::platform

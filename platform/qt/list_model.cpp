@@ -4,7 +4,7 @@
 
 namespace quillon::platform::qt {
 
-ListModel::ListModel(const std::vector<ColumnSpec>& columns, QObject* parent) : QAbstractTableModel(parent) {
+ListModel::ListModel(const std::vector<Column>& columns, QObject* parent) : QAbstractTableModel(parent) {
   for (const auto& c : columns) titles_.push_back(QString::fromStdString(c.title));
 }
 
@@ -29,21 +29,6 @@ QVariant ListModel::headerData(int section, Qt::Orientation orientation, int rol
 
 bool ListModel::Valid(int row, int column) const {
   return row >= 0 && row < Rows() && column >= 0 && column < Columns();
-}
-
-void ListModel::Clear() {
-  if (rows_.empty()) return;
-  beginResetModel();
-  rows_.clear();
-  endResetModel();
-}
-
-int ListModel::AppendRow() {
-  const int row = Rows();
-  beginInsertRows(QModelIndex(), row, row);
-  rows_.emplace_back(titles_.size());
-  endInsertRows();
-  return row;
 }
 
 void ListModel::SetCell(int row, int column, const std::string& text) {

@@ -8,12 +8,8 @@
 #include <string>
 #include <vector>
 
-// moc cannot parse the control names (non-ASCII identifiers); it needs none
-// of these declarations.
-#ifndef Q_MOC_RUN
 #include "platform/ui.h"
-#include "platform/window_model.h"
-#endif
+#include "platform/window_layout.h"
 
 namespace quillon::platform::qt {
 
@@ -21,7 +17,7 @@ class ListModel final : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  explicit ListModel(const std::vector<ColumnSpec>& columns, QObject* parent = nullptr);
+  explicit ListModel(const std::vector<Column>& columns, QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -30,9 +26,6 @@ class ListModel final : public QAbstractTableModel {
 
   int Rows() const { return static_cast<int>(rows_.size()); }
   int Columns() const { return static_cast<int>(titles_.size()); }
-  void Clear();
-  // Appends an empty row; its index.
-  int AppendRow();
   // Out-of-range rows and columns are ignored.
   void SetCell(int row, int column, const std::string& text);
   // Empty for a row or column that does not exist.

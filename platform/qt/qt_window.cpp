@@ -67,14 +67,14 @@ class QtWindow::DropCatcher final : public QObject {
   QtWindow& window_;
 };
 
-QtWindow::QtWindow(const WindowSpec& spec, QtUi& owner)
-    : QWidget(nullptr), spec_(spec), owner_(owner), dropTarget_(spec.dropTarget) {
+QtWindow::QtWindow(const WindowLayout& layout, QtUi& owner)
+    : QWidget(nullptr), layout_(layout), owner_(owner), dropTarget_(layout.dropTarget) {
   // Fixed frame: title bar, system menu, close and minimise boxes, no
   // maximise box; the client area has the Windows layout's size.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-  setFixedSize(spec_.clientWidth, spec_.clientHeight);
-  setWindowTitle(Utf8(spec_.title));
+  setFixedSize(layout_.clientWidth, layout_.clientHeight);
+  setWindowTitle(Utf8(layout_.title));
   setWindowIcon(AppIcon());
   // The layout was made for a 9 pt system font; Chinese captions fit it.
   QFont f = font();
@@ -87,31 +87,31 @@ QtWindow::QtWindow(const WindowSpec& spec, QtUi& owner)
 
 QtWindow::~QtWindow() = default;
 
-QWidget* QtWindow::widget(Control c) const {
+QWidget* QtWindow::widget(ControlId c) const {
   auto it = widgets_.find(c);
   return it == widgets_.end() ? nullptr : it->second;
 }
 
 void QtWindow::Build() {
-  for (const ControlSpec& c : spec_.controls) {
-    if (c.name == spec_.mainWindow) continue;
-    QWidget* parent = c.parent == spec_.mainWindow ? this : widget(c.parent);
+  for (const ControlLayout& c : layout_.controls) {
+    if (c.id == layout_.mainWindow) continue;
+    QWidget* parent = c.parent == layout_.mainWindow ? this : widget(c.parent);
     if (parent == nullptr) continue;  // components, the menu and its items have no widget
     QWidget* w = MakeWidget(c, parent);
     if (w == nullptr) continue;
-    w->setObjectName(QString::fromUtf8(c.id.data(), static_cast<qsizetype>(c.id.size())));
+    w->setObjectName(QString::fromUtf8(c.name.data(), static_cast<qsizetype>(c.name.size())));
     w->setGeometry(c.left, c.top, c.width, c.height);
     w->setVisible(c.visible);
-    widgets_[c.name] = w;
+    widgets_[c.id] = w;
   }
 }
 
-QWidget* QtWindow::MakeWidget(const ControlSpec& c, QWidget* parent) {
-  const Control name = c.name;
+QWidget* QtWindow::MakeWidget(const ControlLayout& c, QWidget* parent) {
+  const ControlId name = c.id;
   switch (c.kind) {
     case ControlKind::ListView: {
       auto* view = new QTableView(parent);
-      model_ = new ListModel(spec_.columns, view);
+      model_ = new ListModel(layout_.columns, view);
       view->setModel(model_);
       view->setSelectionBehavior(QAbstractItemView::SelectRows);
       view->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -125,8 +125,8 @@ QWidget* QtWindow::MakeWidget(const ControlSpec& c, QWidget* parent) {
       view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
       view->horizontalHeader()->setHighlightSections(false);
       view->horizontalHeader()->setStretchLastSection(false);
-      for (std::size_t i = 0; i < spec_.columns.size(); ++i) {
-        view->setColumnWidth(static_cast<int>(i), spec_.columns[i].width);
+      for (std::size_t i = 0; i < layout_.columns.size(); ++i) {
+        view->setColumnWidth(static_cast<int>(i), layout_.columns[i].width);
       }
       view->viewport()->installEventFilter(this);
       list_ = view;
@@ -190,7 +190,7 @@ QWidget* QtWindow::MakeWidget(const ControlSpec& c, QWidget* parent) {
   return nullptr;
 }
 
-void QtWindow::EnableDrops(Control target) {
+void QtWindow::EnableDrops(ControlId target) {
   dropTarget_ = target;
   dropsEnabled_ = true;
   setAcceptDrops(true);
@@ -201,7 +201,7 @@ void QtWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     return;
   }
-  if (!owner_.Dispatch(spec_.mainWindow, Event::CloseQuery)) {
+  if (!owner_.Dispatch(layout_.mainWindow, Event::CloseQuery)) {
     event->ignore();
     return;
   }
@@ -244,7 +244,7 @@ bool QtWindow::ListMouse(QEvent* event) {
       }
       list_->setFocus(Qt::MouseFocusReason);
     } else {
-      owner_.Dispatch(spec_.listControl, Event::RightClick);
+      owner_.Dispatch(layout_.listControl, Event::RightClick);
     }
     return true;
   }
@@ -255,7 +255,7 @@ bool QtWindow::ListMouse(QEvent* event) {
       leftPressed_ = false;  // the second click of a double click is not another click
     } else if (leftPressed_) {
       leftPressed_ = false;
-      owner_.Dispatch(spec_.listControl, Event::LeftClick);
+      owner_.Dispatch(layout_.listControl, Event::LeftClick);
     }
   }
   return false;

@@ -11,11 +11,7 @@
 #include <memory>
 #include <string>
 
-// moc cannot parse the control names (non-ASCII identifiers); it needs none
-// of these declarations.
-#ifndef Q_MOC_RUN
-#include "platform/window_model.h"
-#endif
+#include "platform/window_layout.h"
 
 class QTableView;
 
@@ -29,19 +25,19 @@ class QtWindow final : public QWidget {
 
  public:
   // Built by QtUi, which owns it.
-  QtWindow(const WindowSpec& spec, QtUi& owner);
+  QtWindow(const WindowLayout& layout, QtUi& owner);
   ~QtWindow() override;
 
-  const WindowSpec& spec() const { return spec_; }
+  const WindowLayout& layout() const { return layout_; }
   // The widget of a control, or nullptr for the window itself, components
   // and menu entries.
-  QWidget* widget(Control c) const;
+  QWidget* widget(ControlId c) const;
   QTableView* listView() const { return list_; }
   ListModel* listModel() const { return model_; }
 
   // Files dropped anywhere on the window reach the sink only after this.
   // `target` is the control whose FilesDropped event they fire.
-  void EnableDrops(Control target);
+  void EnableDrops(ControlId target);
   bool DropsEnabled() const { return dropsEnabled_; }
 
   // Set by EndProgram: the window then closes without asking.
@@ -55,19 +51,19 @@ class QtWindow final : public QWidget {
   class DropCatcher;
 
   void Build();
-  QWidget* MakeWidget(const ControlSpec& c, QWidget* parent);
+  QWidget* MakeWidget(const ControlLayout& c, QWidget* parent);
   bool ListMouse(QEvent* event);
   bool DropEvent(QObject* watched, QEvent* event);
 
-  const WindowSpec& spec_;
+  const WindowLayout& layout_;
   QtUi& owner_;
   std::unique_ptr<DropCatcher> dropCatcher_;
-  std::map<Control, QWidget*> widgets_;
-  std::map<QObject*, Control> pressTargets_;  // combo boxes and their line edits
+  std::map<ControlId, QWidget*> widgets_;
+  std::map<QObject*, ControlId> pressTargets_;  // combo boxes and their line edits
   QTableView* list_ = nullptr;
   ListModel* model_ = nullptr;
   bool dropsEnabled_ = false;
-  Control dropTarget_;
+  ControlId dropTarget_;
   bool ending_ = false;
   bool leftPressed_ = false;
 };

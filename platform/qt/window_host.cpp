@@ -9,7 +9,7 @@
 
 namespace quillon::platform {
 
-int RunWindow(int& argc, char** argv, const WindowSpec& spec, const std::function<void(Ui&)>& attach) {
+int RunWindow(int& argc, char** argv, const WindowLayout& layout, const std::function<void(Ui&)>& attach) {
   // The application object is never destroyed: the caller ends the process
   // while detached workers may still post to the window thread.
   new QApplication(argc, argv);
@@ -20,7 +20,7 @@ int RunWindow(int& argc, char** argv, const WindowSpec& spec, const std::functio
   // The Ui stays allocated until the process ends: a worker that still runs
   // after the loop has ended finds the window gone and returns at once
   // instead of touching a destroyed object.
-  auto* ui = new qt::QtUi(spec);
+  auto* ui = new qt::QtUi(layout);
   if (attach) attach(*ui);
   ui->Show();
   const int code = QApplication::exec();

@@ -9,10 +9,12 @@
 #include <windows.h>
 #include <iphlpapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "platform/answer_rule.h"
 #include "platform/route_commands.h"
 #include "platform/safety.h"
 
@@ -26,22 +28,39 @@ std::string FieldText(const char (&field)[N]) {
   return std::string(field, strnlen(field, N));
 }
 
-// Runs each request's commands at once, in the order of the requests.
-class CommandRoutePass final : public System::RoutePass {
+// Holds, across processes, the one resolve log of a config directory: a
+// named mutex whose name comes from the log's path. Every Quillon of the
+// machine (a second window, the command line) runs its lookup, reads the log
+// and deletes it under it, so no two lookups write one log at once.
+class ResolveLogGuard {
  public:
-  explicit CommandRoutePass(Win32System& system) : system_(system) {}
-  void RouteNetwork(const std::string& network, const std::string& line) override {
-    if (!IsNetworkText(network)) return;
-    if (system_.RunCommand(DeleteNetworkRouteCommand(network), true, 1)) ++changes_.deleted;
-    if (IsGatewayText(line) && system_.RunCommand(AddNetworkRouteCommand(network, line), true, 1)) {
-      ++changes_.added;
+  explicit ResolveLogGuard(const std::string& logPath) {
+    // Path names are not case-sensitive, and '\\' may not appear in a
+    // mutex's name: an FNV-1a hash of the lowered path names it.
+    std::uint64_t hash = 1469598103934665603ull;
+    for (const char c : logPath) {
+      const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+      hash = (hash ^ static_cast<unsigned char>(lower)) * 1099511628211ull;
+    }
+    char name[64];
+    std::snprintf(name, sizeof name, "Local\\QuillonResolveLog-%016llx", static_cast<unsigned long long>(hash));
+    mutex_ = CreateMutexA(nullptr, FALSE, name);
+    // An owner that died leaves the mutex abandoned: it is ours then.
+    if (mutex_ != nullptr) {
+      const DWORD got = WaitForSingleObject(mutex_, INFINITE);
+      owned_ = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
     }
   }
-  System::RouteChanges Finish() override { return changes_; }
+  ~ResolveLogGuard() {
+    if (owned_) ReleaseMutex(mutex_);
+    if (mutex_ != nullptr) CloseHandle(mutex_);
+  }
+  ResolveLogGuard(const ResolveLogGuard&) = delete;
+  ResolveLogGuard& operator=(const ResolveLogGuard&) = delete;
 
  private:
-  Win32System& system_;
-  System::RouteChanges changes_;  // commands run; their outcome is never known
+  HANDLE mutex_ = nullptr;
+  bool owned_ = false;
 };
 
 }  // namespace
@@ -74,26 +93,36 @@ std::string Win32System::ConnectionName(const std::string& adapterName) {
   return RegistryReadText(LocalMachine, ConnectionNameRegistryPath(adapterName), std::string());
 }
 
-bool Win32System::DeleteDefaultRoutes() {
-  return RunCommand(DeleteDefaultRoutesCommand(), true, 1);
-}
-
-bool Win32System::AddDefaultRoute(const std::string& gateway, const std::string& metric) {
-  // The logic checks both texts already; nothing else ever reaches cmd.
-  if (!IsGatewayText(gateway) || !IsMetricText(metric)) return false;
-  return RunCommand(AddDefaultRouteCommand(gateway, metric), true, 1);
-}
-
-System::LookupAnswer Win32System::LookupHost(const std::string& destination, const std::string& logPath) {
-  LookupAnswer answer;
+Lookup Win32System::LookupHost(const std::string& destination, const std::string& logPath, bool keepLog) {
+  Lookup answer;
   if (!IsSafeDestination(destination)) return answer;
-  answer.started = RunCommand(LookupCommand(destination, logPath), true, 1);
-  if (answer.started) answer.output = FileRead(logPath);
+  ByteArray output;
+  {
+    const ResolveLogGuard guard(logPath);
+    answer.started = RunCommand(LookupCommand(destination, logPath), true, 1);
+    if (!answer.started) return answer;
+    output = ToText(FileRead(logPath));
+    if (!keepLog) FileDelete(logPath);
+  }
+  const AnswerAddresses found = ReadLookupOutput(output, destination);
+  answer.answered = found.answered;
+  answer.addresses = AddressValues(found.addresses);
   return answer;
 }
 
-std::unique_ptr<System::RoutePass> Win32System::BeginRoutePass() {
-  return std::make_unique<CommandRoutePass>(*this);
+RouteReport Win32System::ApplyRoutePlan(const RoutePlan& plan) {
+  RouteReport report;
+  if (plan.clear) {
+    report.outcome = RouteReport::Outcome::Failed;
+    report.reason = "Windows cannot tell Quillon's routes from others: nothing was removed";
+    return report;
+  }
+  // Commands run; their outcome is never known.
+  for (const std::string& command : RoutePlanCommands(plan)) {
+    if (!RunCommand(command, true, 1)) continue;
+    (command.rfind("cmd /C route delete", 0) == 0 ? report.deleted : report.added) += 1;
+  }
+  return report;
 }
 
 bool Win32System::LockRouting(const std::string& path) {
@@ -106,26 +135,21 @@ bool Win32System::LockRouting(const std::string& path) {
   return true;
 }
 
-std::string Win32System::NetworkRoute(const std::string& network) {
-  if (!IsNetworkText(network)) return {};
-  const unsigned long wanted = inet_addr(network.c_str());
+Ipv4 Win32System::RouteGateway(const Prefix& prefix) {
   ULONG size = 0;
   GetIpForwardTable(nullptr, &size, FALSE);
-  if (size == 0) return {};
+  if (size == 0) return 0;
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[size]());
   auto* table = reinterpret_cast<MIB_IPFORWARDTABLE*>(buffer.get());
-  if (GetIpForwardTable(table, &size, FALSE) != NO_ERROR) return {};
-  const unsigned long mask = inet_addr("255.255.255.0");
+  if (GetIpForwardTable(table, &size, FALSE) != NO_ERROR) return 0;
   for (DWORD i = 0; i < table->dwNumEntries; ++i) {
     const MIB_IPFORWARDROW& row = table->table[i];
-    if (row.dwForwardDest != wanted || row.dwForwardMask != mask) continue;
+    if (ntohl(row.dwForwardDest) != prefix.network || ntohl(row.dwForwardMask) != MaskOf(prefix.length)) continue;
     // An on-link route has no gateway: its next hop is 0 or this machine.
     if (row.dwForwardNextHop == 0 || row.dwForwardType == MIB_IPROUTE_TYPE_DIRECT) continue;
-    in_addr gateway{};
-    gateway.s_addr = row.dwForwardNextHop;
-    return inet_ntoa(gateway);
+    return ntohl(row.dwForwardNextHop);
   }
-  return {};
+  return 0;
 }
 
 void Win32System::UseParentConsole() {
@@ -137,6 +161,5 @@ void Win32System::UseParentConsole() {
   }
 }
 
-std::string Win32System::RouteRightsAdvice() { return "请右键点击程序，选择“以管理员身份运行”。"; }
 
 }  // namespace quillon::platform

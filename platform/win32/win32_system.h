@@ -41,17 +41,12 @@ class Win32System : public System {
   std::vector<LineInfo> ListAdapters() override;
   std::string ConnectionName(const std::string& adapterName) override;
   std::string DiscoverGatewayText() override;
-  bool DiscoveryReadsRoutingTable() const override { return false; }
-  bool DeleteDefaultRoutes() override;
-  LookupAnswer LookupHost(const std::string& destination, const std::string& logPath) override;
-  bool LookupsMayOverlap() const override { return false; }
-  std::unique_ptr<RoutePass> BeginRoutePass() override;
+  Lookup LookupHost(const std::string& destination, const std::string& logPath, bool keepLog) override;
+  RouteReport ApplyRoutePlan(const RoutePlan& plan) override;
   bool LockRouting(const std::string& path) override;
-  std::string RouteRightsAdvice() override;
-  std::string NetworkRoute(const std::string& network) override;
+  Ipv4 RouteGateway(const Prefix& prefix) override;
   bool RunUntilStopSignal(const std::function<void()>&) override { return false; }
   void UseParentConsole() override;
-  bool AddDefaultRoute(const std::string& gateway, const std::string& metric) override;
 
  protected:
   // process_http.cpp

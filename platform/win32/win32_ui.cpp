@@ -4,13 +4,9 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <utility>
 
 #include "platform/win32/win32_window.h"
-#include "platform/window_call.h"
 
 namespace quillon::platform::win32 {
 
@@ -33,7 +29,7 @@ HWND Agent(void* agent) { return static_cast<HWND>(agent); }
 
 }  // namespace
 
-Win32Ui::Win32Ui(WindowSpec spec) : spec_(std::move(spec)), threadId_(GetCurrentThreadId()) {
+Win32Ui::Win32Ui(WindowLayout layout) : ThreadedUi(std::move(layout)), threadId_(GetCurrentThreadId()) {
   const HINSTANCE instance = GetModuleHandleA(nullptr);
   WNDCLASSEXA agent{};
   agent.cbSize = sizeof agent;
@@ -46,7 +42,7 @@ Win32Ui::Win32Ui(WindowSpec spec) : spec_(std::move(spec)), threadId_(GetCurrent
   agent_ = CreateWindowExA(0, kAgentClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
 
   window_ = std::make_unique<Win32Window>(
-      spec_, [this](Control c, Event e, const std::string& argument) { return Dispatch(c, e, argument); },
+      layout_, [this](ControlId c, Event e, const std::string& argument) { return Dispatch(c, e, argument); },
       [this] { EndHere(0); });
   if (agent_ != nullptr && window_->Create()) exists_ = true;
 }
@@ -60,7 +56,7 @@ Win32Ui::~Win32Ui() {
 bool Win32Ui::OnWindowThread() const { return GetCurrentThreadId() == threadId_; }
 
 void Win32Ui::Show() {
-  if (exists_ && !ended_) window_->Show();
+  if (Live()) window_->Show();
 }
 
 namespace {
@@ -85,14 +81,6 @@ int Win32Ui::Run() {
   }
 }
 
-bool Win32Ui::Dispatch(Control c, Event e, const std::string& argument) {
-  EventSink sink = sink_;  // the handler may replace the sink
-  if (!sink) return true;
-  return sink(c, e, argument);
-}
-
-// ---- threads ----------------------------------------------------------------
-
 bool Win32Ui::Enqueue(std::function<void()> fn) {
   if (agent_ == nullptr) return false;
   auto* owned = new std::function<void()>(std::move(fn));
@@ -103,102 +91,46 @@ bool Win32Ui::Enqueue(std::function<void()> fn) {
   return true;
 }
 
-template <class R>
-R Win32Ui::Call(std::function<R()> fn, R fallback) {
-  if (OnWindowThread()) return exists_ && !ended_ ? fn() : fallback;
-  if (!exists_) return fallback;
-  return CallOnWindowThread<R>([this](std::function<void()> job) { return Enqueue(std::move(job)); }, exists_,
-                               [this, fn, fallback] { return exists_ && !ended_ ? fn() : fallback; }, fallback);
-}
-
-void Win32Ui::Async(std::function<void()> fn) {
-  if (OnWindowThread()) {
-    if (exists_ && !ended_) fn();
-    return;
+void Win32Ui::PumpFor(int ms) {
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(ms);
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end) return;
+    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        // The program is ending: the loop below the caller takes it.
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return;
+      }
+      Pump(window_->Main(), msg);
+    }
   }
-  if (!exists_) return;
-  Enqueue([this, fn = std::move(fn)] {
-    if (exists_ && !ended_) fn();
-  });
 }
 
-void Win32Ui::Post(std::function<void()> fn) {
-  if (OnWindowThread()) {
-    fn();
-    return;
-  }
-  Enqueue(std::move(fn));
+void Win32Ui::CloseHere(int exitCode) {
+  window_->SetEnding();
+  window_->Destroy();
+  PostQuitMessage(exitCode);
 }
-
-void Win32Ui::SetEventSink(EventSink sink) { sink_ = std::move(sink); }
-
-void Win32Ui::SetCleanup(std::function<void()> cleanup) { cleanup_ = std::move(cleanup); }
 
 // ---- controls ---------------------------------------------------------------
 
-std::string Win32Ui::ReadControlText(Control c) {
-  return Call<std::string>([this, c] { return window_->Text(c); }, std::string());
-}
-
-void Win32Ui::WriteControlText(Control c, const std::string& text) {
-  Async([this, c, text] { window_->SetText(c, text); });
-}
-
-void Win32Ui::SetVisible(Control c, bool visible) {
-  Async([this, c, visible] { window_->SetVisible(c, visible); });
-}
-
-bool Win32Ui::IsVisible(Control c) {
-  return Call<bool>([this, c] { return window_->IsVisible(c); }, false);
-}
-
-int Win32Ui::ComboAddItem(Control c, const std::string& text, int value) {
-  return Call<int>([this, c, text, value] { return window_->AddItem(c, text, value); }, -1);
-}
+std::string Win32Ui::ReadHere(ControlId c) { return window_->Text(c); }
+void Win32Ui::WriteHere(ControlId c, const std::string& text) { window_->SetText(c, text); }
+void Win32Ui::SetVisibleHere(ControlId c, bool visible) { window_->SetVisible(c, visible); }
+bool Win32Ui::IsVisibleHere(ControlId c) { return window_->IsVisible(c); }
+int Win32Ui::AddItemHere(ControlId c, const std::string& text, int value) { return window_->AddItem(c, text, value); }
 
 // ---- list view ----------------------------------------------------------------
 
-void Win32Ui::ListClear(Control list) {
-  if (!IsList(list)) return;
-  Async([this] { window_->ClearRows(); });
-}
-
-int Win32Ui::ListAppendRow(Control list) {
-  if (!IsList(list)) return -1;
-  return Call<int>([this] { return window_->AppendRow(); }, -1);
-}
-
-void Win32Ui::ListSetCell(Control list, int row, int column, const std::string& text) {
-  if (!IsList(list)) return;
-  Async([this, row, column, text] { window_->SetCell(row, column, text); });
-}
-
-std::string Win32Ui::ListGetCell(Control list, int row, int column) {
-  if (!IsList(list)) return {};
-  return Call<std::string>([this, row, column] { return window_->Cell(row, column); }, std::string());
-}
-
-int Win32Ui::ListSelectedRow(Control list) {
-  if (!IsList(list)) return -1;
-  return Call<int>([this] { return window_->SelectedRow(); }, -1);
-}
-
-int Win32Ui::ListRowCount(Control list) {
-  if (!IsList(list)) return 0;
-  return Call<int>([this] { return window_->RowCount(); }, 0);
-}
-
-void Win32Ui::ListReplaceRows(Control list, std::vector<Row> rows) {
-  if (!IsList(list)) return;
-  auto shared = std::make_shared<std::vector<Row>>(std::move(rows));
-  Async([this, shared] { window_->ReplaceRows(std::move(*shared)); });
-}
-
-void Win32Ui::ListAppendFilledRow(Control list, Row cells, int numberColumn) {
-  if (!IsList(list)) return;
-  auto shared = std::make_shared<Row>(std::move(cells));
-  Async([this, shared, numberColumn] { window_->AppendFilledRow(std::move(*shared), numberColumn); });
-}
+void Win32Ui::SetCellHere(int row, int column, const std::string& text) { window_->SetCell(row, column, text); }
+std::string Win32Ui::CellHere(int row, int column) { return window_->Cell(row, column); }
+int Win32Ui::SelectedRowHere() { return window_->SelectedRow(); }
+int Win32Ui::RowCountHere() { return window_->RowCount(); }
+void Win32Ui::ReplaceRowsHere(std::vector<Row> rows) { window_->ReplaceRows(std::move(rows)); }
+void Win32Ui::AppendFilledRowHere(Row cells, int numberColumn) { window_->AppendFilledRow(std::move(cells), numberColumn); }
 
 // ---- dialogs and the shell ------------------------------------------------------
 
@@ -219,12 +151,6 @@ int Win32Ui::AskHere(const std::string& text, int style, const std::string& capt
   }
 }
 
-int Win32Ui::AskUser(const std::string& text, int style, const std::string& caption) {
-  const int gone = (style & 0xF) == AskOkCancel ? AnswerCancel : AnswerOk;
-  if (OnWindowThread()) return AskHere(text, style, caption);
-  return Call<int>([this, text, style, caption] { return AskHere(text, style, caption); }, gone);
-}
-
 std::string Win32Ui::BrowseHere(const std::string& title, bool includeFiles) {
   char display[MAX_PATH] = {};
   BROWSEINFOA info{};
@@ -242,68 +168,14 @@ std::string Win32Ui::BrowseHere(const std::string& title, bool includeFiles) {
   return ok ? std::string(path) : std::string();
 }
 
-std::string Win32Ui::BrowseForPath(const std::string& title, bool includeFiles) {
-  if (OnWindowThread()) return BrowseHere(title, includeFiles);
-  return Call<std::string>([this, title, includeFiles] { return BrowseHere(title, includeFiles); }, std::string());
+void Win32Ui::PopupHere(ControlId menu) { window_->Popup(menu); }
+
+void Win32Ui::OpenUrlHere(const std::string& url) {
+  ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-void Win32Ui::PopupMenu(Control menu) {
-  Async([this, menu] { window_->Popup(menu); });
-}
+std::uintptr_t Win32Ui::HandleHere() { return reinterpret_cast<std::uintptr_t>(window_->Main()); }
 
-void Win32Ui::OpenUrl(const std::string& url) {
-  Post([url] { ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL); });
-}
-
-// ---- the program's life -----------------------------------------------------------
-
-void Win32Ui::Delay(int ms) {
-  if (ms <= 0) return;
-  if (!OnWindowThread()) {
-    Sleep(static_cast<DWORD>(ms));
-    return;
-  }
-  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(ms);
-  for (;;) {
-    const ULONGLONG now = GetTickCount64();
-    if (now >= end) return;
-    MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) {
-        // The program is ending: the loop below the caller takes it.
-        PostQuitMessage(static_cast<int>(msg.wParam));
-        return;
-      }
-      Pump(window_->Main(), msg);
-    }
-  }
-}
-
-void Win32Ui::EndHere(int exitCode) {
-  if (ended_) return;
-  ended_ = true;
-  if (cleanup_) cleanup_();
-  exists_ = false;
-  window_->SetEnding();
-  window_->Destroy();
-  PostQuitMessage(exitCode);
-}
-
-void Win32Ui::EndProgram(int exitCode) {
-  if (OnWindowThread()) {
-    EndHere(exitCode);
-    return;
-  }
-  Enqueue([this, exitCode] { EndHere(exitCode); });
-}
-
-std::uintptr_t Win32Ui::GetWindowHandle() {
-  return Call<std::uintptr_t>([this] { return reinterpret_cast<std::uintptr_t>(window_->Main()); }, 0);
-}
-
-bool Win32Ui::RegisterDropTarget(Control dropTarget, std::uintptr_t) {
-  return Call<bool>([this, dropTarget] { return window_->EnableDrops(dropTarget); }, false);
-}
+bool Win32Ui::EnableDropsHere(ControlId target) { return window_->EnableDrops(target); }
 
 }  // namespace quillon::platform::win32

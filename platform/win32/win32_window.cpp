@@ -78,14 +78,14 @@ void RegisterWindowClass(HINSTANCE instance, const char* name, WNDPROC proc, HIC
 
 }  // namespace
 
-Win32Window::Win32Window(const WindowSpec& spec, Sink sink, std::function<void()> endProgram)
-    : spec_(spec), sink_(std::move(sink)), endProgram_(std::move(endProgram)), dropTarget_(spec.dropTarget) {}
+Win32Window::Win32Window(const WindowLayout& layout, Sink sink, std::function<void()> endProgram)
+    : layout_(layout), sink_(std::move(sink)), endProgram_(std::move(endProgram)), dropTarget_(layout.dropTarget) {}
 
 Win32Window::~Win32Window() { Destroy(); }
 
 int Win32Window::Scale(int pixels) const { return MulDiv(pixels, dpi_, 96); }
 
-HWND Win32Window::Handle(Control c) const {
+HWND Win32Window::Handle(ControlId c) const {
   auto it = handles_.find(c);
   return it == handles_.end() ? nullptr : it->second;
 }
@@ -117,15 +117,15 @@ bool Win32Window::Create() {
   // maximise box, no sizing border. The outer size follows from the client
   // size and the frame.
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-  RECT outer{0, 0, Scale(spec_.clientWidth), Scale(spec_.clientHeight)};
+  RECT outer{0, 0, Scale(layout_.clientWidth), Scale(layout_.clientHeight)};
   AdjustWindowRectEx(&outer, style, FALSE, 0);
-  main_ = CreateWindowExA(0, kWindowClass, spec_.title.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
+  main_ = CreateWindowExA(0, kWindowClass, layout_.title.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
                           outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, instance, this);
   if (main_ == nullptr) return false;
 
-  for (const ControlSpec& c : spec_.controls) {
-    if (c.name == spec_.mainWindow) continue;
-    HWND parent = c.parent == spec_.mainWindow ? main_ : Handle(c.parent);
+  for (const ControlLayout& c : layout_.controls) {
+    if (c.id == layout_.mainWindow) continue;
+    HWND parent = c.parent == layout_.mainWindow ? main_ : Handle(c.parent);
     if (parent == nullptr) continue;  // menu items: their menu is no window
     MakeControl(c, parent);
   }
@@ -140,9 +140,9 @@ bool Win32Window::Create() {
   return true;
 }
 
-bool Win32Window::MakeControl(const ControlSpec& c, HWND parent) {
+bool Win32Window::MakeControl(const ControlLayout& c, HWND parent) {
   const HINSTANCE instance = GetModuleHandleA(nullptr);
-  const auto id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(c.name)));
+  const auto id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(WindowIdOf(c.id)));
   const int x = Scale(c.left), y = Scale(c.top), w = Scale(c.width), h = Scale(c.height);
   // Siblings overlap (the panels lie over the list): each draws only where
   // no sibling above it lies.
@@ -201,19 +201,19 @@ bool Win32Window::MakeControl(const ControlSpec& c, HWND parent) {
                               instance, nullptr);
   if (hwnd == nullptr) return false;
   SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-  handles_[c.name] = hwnd;
+  handles_[c.id] = hwnd;
 
   switch (c.kind) {
     case ControlKind::ListView: {
       list_ = hwnd;
       SendMessageA(hwnd, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER,
                    LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-      for (std::size_t i = 0; i < spec_.columns.size(); ++i) {
+      for (std::size_t i = 0; i < layout_.columns.size(); ++i) {
         LVCOLUMNA column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
         column.fmt = LVCFMT_LEFT;
-        column.cx = Scale(spec_.columns[i].width);
-        column.pszText = const_cast<char*>(spec_.columns[i].title.c_str());
+        column.cx = Scale(layout_.columns[i].width);
+        column.pszText = const_cast<char*>(layout_.columns[i].title.c_str());
         column.iSubItem = static_cast<int>(i);
         SendMessageA(hwnd, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
       }
@@ -233,11 +233,11 @@ bool Win32Window::MakeControl(const ControlSpec& c, HWND parent) {
         SendMessageA(hwnd, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
       }
       // A left button press on the box or on its text field.
-      SetWindowSubclass(hwnd, &Win32Window::PressProc, static_cast<UINT_PTR>(c.name), reinterpret_cast<DWORD_PTR>(this));
+      SetWindowSubclass(hwnd, &Win32Window::PressProc, static_cast<UINT_PTR>(c.id.value), reinterpret_cast<DWORD_PTR>(this));
       COMBOBOXINFO info{};
       info.cbSize = sizeof info;
       if (GetComboBoxInfo(hwnd, &info) && info.hwndItem != nullptr) {
-        SetWindowSubclass(info.hwndItem, &Win32Window::PressProc, static_cast<UINT_PTR>(c.name),
+        SetWindowSubclass(info.hwndItem, &Win32Window::PressProc, static_cast<UINT_PTR>(c.id.value),
                           reinterpret_cast<DWORD_PTR>(this));
       }
       break;
@@ -253,7 +253,7 @@ bool Win32Window::MakeControl(const ControlSpec& c, HWND parent) {
                                    hwnd, nullptr, instance, nullptr);
       if (frame != nullptr) {
         SendMessageA(frame, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-        frames_[c.name] = frame;
+        frames_[c.id] = frame;
       }
       break;
     }
@@ -264,13 +264,13 @@ bool Win32Window::MakeControl(const ControlSpec& c, HWND parent) {
 }
 
 void Win32Window::MakeMenu() {
-  for (const ControlSpec& m : spec_.controls) {
+  for (const ControlLayout& m : layout_.controls) {
     if (m.kind != ControlKind::Menu) continue;
     menuBar_ = CreateMenu();
     popup_ = CreatePopupMenu();
-    for (const ControlSpec& item : spec_.controls) {
-      if (item.kind == ControlKind::MenuItem && item.parent == m.name) {
-        AppendMenuA(popup_, MF_STRING, static_cast<UINT_PTR>(ControlId(item.name)), item.caption.c_str());
+    for (const ControlLayout& item : layout_.controls) {
+      if (item.kind == ControlKind::MenuItem && item.parent == m.id) {
+        AppendMenuA(popup_, MF_STRING, static_cast<UINT_PTR>(WindowIdOf(item.id)), item.caption.c_str());
       }
     }
     AppendMenuA(menuBar_, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(popup_), m.caption.c_str());
@@ -302,9 +302,9 @@ void Win32Window::Destroy() {
 
 // ---- texts and visibility ---------------------------------------------------
 
-std::string Win32Window::Text(Control c) const {
-  if (c == spec_.mainWindow) return WindowText(main_);
-  const ControlSpec* s = SpecOf(c);
+std::string Win32Window::Text(ControlId c) const {
+  if (c == layout_.mainWindow) return WindowText(main_);
+  const ControlLayout* s = LayoutOf(c);
   if (s == nullptr) return {};
   switch (s->kind) {
     case ControlKind::Menu: {
@@ -314,7 +314,7 @@ std::string Win32Window::Text(Control c) const {
     }
     case ControlKind::MenuItem: {
       char text[512] = {};
-      GetMenuStringA(popup_, ControlId(c), text, sizeof text, MF_BYCOMMAND);
+      GetMenuStringA(popup_, WindowIdOf(c), text, sizeof text, MF_BYCOMMAND);
       return text;
     }
     case ControlKind::RichEdit:
@@ -334,19 +334,19 @@ std::string Win32Window::Text(Control c) const {
   }
 }
 
-void Win32Window::SetText(Control c, const std::string& text) {
-  if (c == spec_.mainWindow) {
+void Win32Window::SetText(ControlId c, const std::string& text) {
+  if (c == layout_.mainWindow) {
     SetWindowTextA(main_, text.c_str());
     return;
   }
-  const ControlSpec* s = SpecOf(c);
+  const ControlLayout* s = LayoutOf(c);
   if (s == nullptr) return;
   switch (s->kind) {
     case ControlKind::Menu:
       ModifyMenuA(menuBar_, 0, MF_BYPOSITION | MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(popup_), text.c_str());
       return;
     case ControlKind::MenuItem:
-      ModifyMenuA(popup_, ControlId(c), MF_BYCOMMAND | MF_STRING, ControlId(c), text.c_str());
+      ModifyMenuA(popup_, WindowIdOf(c), MF_BYCOMMAND | MF_STRING, WindowIdOf(c), text.c_str());
       return;
     case ControlKind::GroupBox:
       if (auto it = frames_.find(c); it != frames_.end()) SetWindowTextA(it->second, text.c_str());
@@ -361,16 +361,16 @@ void Win32Window::SetText(Control c, const std::string& text) {
   }
 }
 
-void Win32Window::SetVisible(Control c, bool visible) {
-  HWND h = c == spec_.mainWindow ? main_ : Handle(c);
+void Win32Window::SetVisible(ControlId c, bool visible) {
+  HWND h = c == layout_.mainWindow ? main_ : Handle(c);
   if (h == nullptr) return;
   ShowWindow(h, visible ? SW_SHOWNA : SW_HIDE);
   // A panel that is shown lies above the home page's controls.
   if (visible && h != main_) SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
-bool Win32Window::IsVisible(Control c) const {
-  if (c == spec_.mainWindow) return IsWindowVisible(main_) != FALSE;
+bool Win32Window::IsVisible(ControlId c) const {
+  if (c == layout_.mainWindow) return IsWindowVisible(main_) != FALSE;
   // Visible as far as the window is concerned: its own flag and that of
   // every panel it lies on.
   HWND h = Handle(c);
@@ -381,8 +381,8 @@ bool Win32Window::IsVisible(Control c) const {
   return true;
 }
 
-int Win32Window::AddItem(Control c, const std::string& text, int value) {
-  const ControlSpec* s = SpecOf(c);
+int Win32Window::AddItem(ControlId c, const std::string& text, int value) {
+  const ControlLayout* s = LayoutOf(c);
   HWND h = Handle(c);
   if (s == nullptr || h == nullptr || !IsComboKind(s->kind)) return -1;
   const LRESULT index = SendMessageA(h, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
@@ -393,22 +393,13 @@ int Win32Window::AddItem(Control c, const std::string& text, int value) {
 
 // ---- the list view --------------------------------------------------------------
 
-void Win32Window::ClearRows() { ReplaceRows({}); }
-
-int Win32Window::AppendRow() {
-  if (list_ == nullptr) return -1;
-  rows_.emplace_back(spec_.columns.size());
-  SendMessageA(list_, LVM_SETITEMCOUNT, rows_.size(), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
-  return RowCount() - 1;
-}
-
 void Win32Window::SetCell(int row, int column, const std::string& text) {
   if (list_ == nullptr || row < 0 || row >= RowCount() || column < 0 ||
-      column >= static_cast<int>(spec_.columns.size())) {
+      column >= static_cast<int>(layout_.columns.size())) {
     return;
   }
   Row& cells = rows_[static_cast<std::size_t>(row)];
-  if (cells.size() < spec_.columns.size()) cells.resize(spec_.columns.size());
+  if (cells.size() < layout_.columns.size()) cells.resize(layout_.columns.size());
   cells[static_cast<std::size_t>(column)] = text;
   SendMessageA(list_, LVM_REDRAWITEMS, static_cast<WPARAM>(row), row);
 }
@@ -437,7 +428,7 @@ void Win32Window::ReplaceRows(std::vector<Row> rows) {
 
 void Win32Window::AppendFilledRow(Row cells, int numberColumn) {
   if (list_ == nullptr) return;
-  cells.resize(spec_.columns.size());
+  cells.resize(layout_.columns.size());
   if (numberColumn >= 0 && numberColumn < static_cast<int>(cells.size())) {
     cells[static_cast<std::size_t>(numberColumn)] = std::to_string(rows_.size() + 1);
   }
@@ -448,8 +439,8 @@ void Win32Window::AppendFilledRow(Row cells, int numberColumn) {
 
 // ---- menu and drops ---------------------------------------------------------------
 
-void Win32Window::Popup(Control menu) {
-  const ControlSpec* s = SpecOf(menu);
+void Win32Window::Popup(ControlId menu) {
+  const ControlLayout* s = LayoutOf(menu);
   if (s == nullptr || s->kind != ControlKind::Menu || popup_ == nullptr || GetMenuItemCount(popup_) <= 0) return;
   POINT at{};
   GetCursorPos(&at);
@@ -464,7 +455,7 @@ void Win32Window::Popup(Control menu) {
   if (chosen != 0) PostMessageA(main_, WM_COMMAND, MAKEWPARAM(chosen, 0), 0);
 }
 
-bool Win32Window::EnableDrops(Control target) {
+bool Win32Window::EnableDrops(ControlId target) {
   if (dropsEnabled_ || main_ == nullptr) return false;
   dropsEnabled_ = true;
   dropTarget_ = target;
@@ -501,7 +492,7 @@ void Win32Window::OnDropFiles(HDROP drop) {
 
 // ---- messages -----------------------------------------------------------------------
 
-bool Win32Window::Fire(Control c, Event e, const std::string& argument) {
+bool Win32Window::Fire(ControlId c, Event e, const std::string& argument) {
   Sink sink = sink_;
   return sink ? sink(c, e, argument) : true;
 }
@@ -540,7 +531,7 @@ LRESULT CALLBACK Win32Window::PressProc(HWND hwnd, UINT message, WPARAM wParam, 
   if (message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK) {
     auto* self = reinterpret_cast<Win32Window*>(data);
     const bool wasDown = (GetAsyncKeyState(VK_LBUTTON) & 0x8000) != 0;
-    self->Fire(static_cast<Control>(id), Event::LeftButtonDown);
+    self->Fire(ControlId(static_cast<int>(id)), Event::LeftButtonDown);
     // When the handler held a dialog open, the button was released there: a
     // press handled now would leave the box waiting for that release.
     if (wasDown && (GetAsyncKeyState(VK_LBUTTON) & 0x8000) == 0) return 0;
@@ -553,10 +544,10 @@ LRESULT CALLBACK Win32Window::PressProc(HWND hwnd, UINT message, WPARAM wParam, 
 LRESULT Win32Window::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case kCreatedMessage:
-      if (!ending_) Fire(spec_.mainWindow, Event::Created);
+      if (!ending_) Fire(layout_.mainWindow, Event::Created);
       return 0;
     case kComboChosenMessage: {
-      const auto c = static_cast<Control>(wParam);
+      const auto c = ControlId(static_cast<int>(wParam));
       HWND combo = Handle(c);
       if (combo == nullptr || ending_) return 0;
       // The text field shows the picked item before the handler reads it.
@@ -600,15 +591,15 @@ LRESULT Win32Window::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lP
 void Win32Window::OnClose() {
   // The close query decides; a close that the program allowed ends the
   // program, also when its handler did not end it itself.
-  if (!Fire(spec_.mainWindow, Event::CloseQuery)) return;
+  if (!Fire(layout_.mainWindow, Event::CloseQuery)) return;
   if (!ending_ && endProgram_) endProgram_();
 }
 
 void Win32Window::OnCommand(WPARAM wParam, LPARAM lParam) {
-  // Control identifiers are kControlIdBase + the control (ControlId); other
+  // Control identifiers are kControlIdBase + the control's id (WindowIdOf); other
   // identifiers name no control of the table.
-  const auto c = static_cast<Control>(static_cast<int>(LOWORD(wParam)) - kControlIdBase);
-  const ControlSpec* s = SpecOf(c);
+  const auto c = ControlId(static_cast<int>(LOWORD(wParam)) - kControlIdBase);
+  const ControlLayout* s = LayoutOf(c);
   if (s == nullptr) return;
   const WORD code = HIWORD(wParam);
   if (lParam == 0) {
@@ -621,7 +612,7 @@ void Win32Window::OnCommand(WPARAM wParam, LPARAM lParam) {
   } else if (IsComboKind(s->kind) && code == CBN_SELCHANGE) {
     // Sent for the user's pick only (never for the program's own changes);
     // the event runs once the box has put the item into its text field.
-    PostMessageA(main_, kComboChosenMessage, static_cast<WPARAM>(c), 0);
+    PostMessageA(main_, kComboChosenMessage, static_cast<WPARAM>(c.value), 0);
   }
 }
 
@@ -629,10 +620,10 @@ LRESULT Win32Window::OnNotify(const NMHDR* header) {
   if (header == nullptr || list_ == nullptr || header->hwndFrom != list_) return 0;
   switch (header->code) {
     case NM_CLICK:
-      Fire(spec_.listControl, Event::LeftClick);
+      Fire(layout_.listControl, Event::LeftClick);
       return 0;
     case NM_RCLICK:
-      Fire(spec_.listControl, Event::RightClick);
+      Fire(layout_.listControl, Event::RightClick);
       return 0;
     case LVN_GETDISPINFOA: {
       auto* info = reinterpret_cast<NMLVDISPINFOA*>(const_cast<NMHDR*>(header));

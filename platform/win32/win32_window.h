@@ -27,23 +27,23 @@
 #include <vector>
 
 #include "platform/ui.h"
-#include "platform/window_model.h"
+#include "platform/window_layout.h"
 
 namespace quillon::platform::win32 {
 
 // Messages of the window thread's own making.
 enum : UINT {
   kCreatedMessage = WM_APP + 1,      // to the window: fire Event::Created
-  kComboChosenMessage = WM_APP + 2,  // to the window: wParam = the combo box's Control
+  kComboChosenMessage = WM_APP + 2,  // to the window: wParam = the combo box's idId
 };
 
 class Win32Window {
  public:
-  using Sink = std::function<bool(Control, Event, const std::string&)>;
+  using Sink = std::function<bool(ControlId, Event, const std::string&)>;
 
   // `sink` receives every event of the window; `endProgram` ends the program
   // after a close that the close query allowed.
-  Win32Window(const WindowSpec& spec, Sink sink, std::function<void()> endProgram);
+  Win32Window(const WindowLayout& layout, Sink sink, std::function<void()> endProgram);
   ~Win32Window();
   Win32Window(const Win32Window&) = delete;
   Win32Window& operator=(const Win32Window&) = delete;
@@ -60,17 +60,15 @@ class Win32Window {
   HWND Main() const { return main_; }
   // The control's own window (for a group box: its panel), or null for the
   // components, the menu and its items.
-  HWND Handle(Control c) const;
+  HWND Handle(ControlId c) const;
 
-  std::string Text(Control c) const;
-  void SetText(Control c, const std::string& text);
-  void SetVisible(Control c, bool visible);
-  bool IsVisible(Control c) const;
-  int AddItem(Control c, const std::string& text, int value);
+  std::string Text(ControlId c) const;
+  void SetText(ControlId c, const std::string& text);
+  void SetVisible(ControlId c, bool visible);
+  bool IsVisible(ControlId c) const;
+  int AddItem(ControlId c, const std::string& text, int value);
 
   // The list view's rows.
-  void ClearRows();
-  int AppendRow();
   void SetCell(int row, int column, const std::string& text);
   std::string Cell(int row, int column) const;
   int SelectedRow() const;
@@ -80,10 +78,10 @@ class Win32Window {
 
   // Shows the menu's pop-up at the pointer + (3, 3); the chosen item's
   // Event::Chosen comes after the caller has returned.
-  void Popup(Control menu);
+  void Popup(ControlId menu);
   // Files dropped anywhere on the window fire `target`'s Event::FilesDropped;
   // false when drops are already on.
-  bool EnableDrops(Control target);
+  bool EnableDrops(ControlId target);
 
  private:
   static LRESULT CALLBACK MainProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -96,27 +94,27 @@ class Win32Window {
   LRESULT OnNotify(const NMHDR* header);
   void OnDropFiles(HDROP drop);
   void OnClose();
-  bool Fire(Control c, Event e, const std::string& argument = {});
+  bool Fire(ControlId c, Event e, const std::string& argument = {});
 
-  bool MakeControl(const ControlSpec& c, HWND parent);
+  bool MakeControl(const ControlLayout& c, HWND parent);
   void MakeMenu();
   int Scale(int pixels) const;
-  const ControlSpec* SpecOf(Control c) const { return spec_.Find(c); }
+  const ControlLayout* LayoutOf(ControlId c) const { return layout_.Find(c); }
 
-  const WindowSpec& spec_;
+  const WindowLayout& layout_;
   Sink sink_;
   std::function<void()> endProgram_;
   HWND main_ = nullptr;
   HFONT font_ = nullptr;
   int dpi_ = 96;
-  std::map<Control, HWND> handles_;
-  std::map<Control, HWND> frames_;  // a panel's group box frame
+  std::map<ControlId, HWND> handles_;
+  std::map<ControlId, HWND> frames_;  // a panel's group box frame
   HWND list_ = nullptr;
   std::vector<Row> rows_;
   HMENU menuBar_ = nullptr;   // the hidden top-level menu
   HMENU popup_ = nullptr;     // its pop-up: the context menu
   bool dropsEnabled_ = false;
-  Control dropTarget_;
+  ControlId dropTarget_;
   bool ending_ = false;
 };
 

@@ -12,7 +12,7 @@
 
 namespace quillon::platform {
 
-int RunWindow(int&, char**, const WindowSpec& spec, const std::function<void(Ui&)>& attach) {
+int RunWindow(int&, char**, const WindowLayout& layout, const std::function<void(Ui&)>& attach) {
   // Drag and drop, the browse dialog and the shell need OLE on this thread.
   OleInitialize(nullptr);
   // Commands run where the program lies, wherever it was started from.
@@ -22,7 +22,7 @@ int RunWindow(int&, char**, const WindowSpec& spec, const std::function<void(Ui&
   // The Ui stays allocated until the process ends: a worker that still runs
   // after the loop has ended finds the window gone and returns at once
   // instead of touching a destroyed object.
-  auto* ui = new win32::Win32Ui(spec);
+  auto* ui = new win32::Win32Ui(layout);
   if (!ui->Created()) return 1;
   if (attach) attach(*ui);
   ui->Show();

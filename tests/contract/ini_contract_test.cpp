@@ -65,15 +65,24 @@ TEST_F(IniContract, AWriteOfManyValuesLeavesWhatTheWritesOneByOneLeave) {
   const std::vector<platform::System::IniValue> values = {
       {"b", "xl", "3"}, {"c", "xl", "4"}, {"c", "bz", kNote}, {"A", "XL", "5"}, {"c", "zt", "1"}, {"c", "bz", ""}};
   for (const auto& v : values) ASSERT_TRUE(system_->IniWrite(one, v.section, v.key, v.value));
-  ASSERT_TRUE(system_->IniWriteMany(many, values));
+  const std::vector<bool> all(values.size(), true);
+  ASSERT_EQ(system_->IniWriteMany(many, values), all);
   EXPECT_EQ(contract::ReadBytes(many), contract::ReadBytes(one));
-  ASSERT_TRUE(system_->IniWriteMany(PathOf("new.ini"), values));
+  ASSERT_EQ(system_->IniWriteMany(PathOf("new.ini"), values), all);
   EXPECT_EQ(Read(PathOf("new.ini"), "c", "xl"), "4");
 
   // A line break in any value refuses the whole batch.
   const std::string before = contract::ReadBytes(many);
-  EXPECT_FALSE(system_->IniWriteMany(many, {{"d", "xl", "1"}, {"e", "bz", "x\r\ny"}}));
+  EXPECT_EQ(system_->IniWriteMany(many, {{"d", "xl", "1"}, {"e", "bz", "x\r\ny"}}), (std::vector<bool>{false, false}));
   EXPECT_EQ(contract::ReadBytes(many), before);
+
+  // Read back section by section, the values are those of the reads key by key.
+  const std::vector<std::string> keys{"xl", "zt", "bz", "none"};
+  const auto records = system_->IniReadKeys(many, keys);
+  ASSERT_EQ(records.size(), system_->IniSections(many).size());
+  for (const auto& r : records) {
+    for (std::size_t k = 0; k < keys.size(); ++k) EXPECT_EQ(r.values[k], system_->IniRead(many, r.section, keys[k])) << r.section;
+  }
 }
 
 TEST_F(IniContract, OneMatchingPairOfQuotesIsDroppedOnRead) {

@@ -45,14 +45,14 @@ void RunPosted() {
 }
 
 platform::EventSink Recorder::Sink() {
-  return [this](platform::Control c, platform::Event e, const std::string& arg) {
+  return [this](platform::ControlId c, platform::Event e, const std::string& arg) {
     events.push_back({c, e, arg});
     if (onEvent) onEvent(events.back());
     return e == platform::Event::CloseQuery ? closeAnswer : true;
   };
 }
 
-int Recorder::Count(platform::Control c, platform::Event e) const {
+int Recorder::Count(platform::ControlId c, platform::Event e) const {
   int n = 0;
   for (const auto& f : events) n += (f.control == c && f.event == e) ? 1 : 0;
   return n;

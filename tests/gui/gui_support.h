@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "platform/ui.h"
-#include "platform/window_model.h"
+#include "app/controls.h"
+#include "platform/window_layout.h"
 
 class QWidget;
 
@@ -32,7 +33,7 @@ bool WaitWithoutEvents(const std::function<bool()>& done, int ms = 10000);
 void RunPosted();
 
 struct Fired {
-  platform::Control control;
+  platform::ControlId control;
   platform::Event event;
   std::string argument;
   bool operator==(const Fired&) const = default;
@@ -46,7 +47,7 @@ struct Recorder {
   std::function<void(const Fired&)> onEvent;
 
   platform::EventSink Sink();
-  int Count(platform::Control c, platform::Event e) const;
+  int Count(platform::ControlId c, platform::Event e) const;
 };
 
 // Sends a drag of these files (absolute paths) over `target` and drops it;

@@ -12,6 +12,7 @@
 
 #include <memory>
 
+#include "app/presenter.h"
 #include "app/program.h"
 #include "app/window_description.h"
 #include "platform/fake/fake_system.h"
@@ -22,7 +23,7 @@
 namespace quillon::gui_test {
 namespace {
 
-using platform::Control;
+using app::Control;
 using platform::Row;
 
 constexpr const char* kSite = "127.0.0.1:8080";
@@ -32,8 +33,7 @@ class ProgramWindowTest : public ::testing::Test {
   void SetUp() override {
     ui = std::make_unique<platform::qt::QtUi>(spec);
     ui->SetQuitHandler([this](int code) { quits.push_back(code); });
-    program = std::make_unique<app::Program>(sys, *ui, kSite);
-    program->InitProgramState();
+    program = std::make_unique<app::Presenter>(sys, *ui, kSite);
     program->Attach();
   }
   void TearDown() override {
@@ -54,9 +54,9 @@ class ProgramWindowTest : public ::testing::Test {
   }
 
   platform::FakeSystem sys;
-  platform::WindowSpec spec = app::BuildWindowSpec(kSite);
+  platform::WindowLayout spec = app::BuildWindowLayout(kSite);
   std::unique_ptr<platform::qt::QtUi> ui;
-  std::unique_ptr<app::Program> program;
+  std::unique_ptr<app::Presenter> program;
   std::vector<int> quits;
 };
 

@@ -12,62 +12,58 @@
 #include <memory>
 #include <optional>
 
+#include "app/presenter.h"
 #include "app/program.h"
 #include "app/window_description.h"
 #include "platform/fake/fake_system.h"
 #include "platform/fake/watchdog.h"
 #include "platform/qt/qt_ui.h"
 #include "platform/qt/qt_window.h"
-#include "routing/split_list.h"
 #include "routing/split_store.h"
-#include "routing/split_stress_test_plan.h"
+#include "app/split_stress_test_plan.h"
 #include "tests/gui/gui_support.h"
 
 namespace quillon::gui_test {
 namespace {
 
-using platform::Control;
+using app::Control;
 using platform::Row;
 
-using namespace routing::stress;
+using namespace app::stress;
 
-// The real window, except that each read of the add input by an add worker
-// (still a blocking call to the window thread) gives the next destination,
-// as if the user typed a new one before each click; counts the appended rows
-// and the reloads of the re-apply passes.
+// The real window, except that each read of the add input gives the next
+// destination, as if the user typed a new one before each click; counts the
+// appended rows and every replacement of the rows.
 class TypingWindow final : public platform::Ui {
  public:
   explicit TypingWindow(platform::qt::QtUi& ui) : ui_(ui) {}
   std::atomic<int> typed{0};
   std::atomic<int> appended{0};
-  std::atomic<int> passReloads{0};  // reloads of the re-apply worker
+  std::atomic<int> replaced{0};
 
-  std::string ReadControlText(Control c) override {
+  std::string ReadControlText(platform::ControlId c) override {
     std::string text = ui_.ReadControlText(c);
     return c == Control::编辑框2 ? Added(typed++) : text;
   }
-  void ListAppendFilledRow(Control list, Row cells, int numberColumn) override {
+  void ListAppendFilledRow(platform::ControlId list, Row cells, int numberColumn) override {
     ui_.ListAppendFilledRow(list, std::move(cells), numberColumn);
     ++appended;
   }
 
   void SetEventSink(platform::EventSink sink) override { ui_.SetEventSink(std::move(sink)); }
-  void SetCleanup(std::function<void()> cleanup) override { ui_.SetCleanup(std::move(cleanup)); }
-  void WriteControlText(Control c, const std::string& text) override { ui_.WriteControlText(c, text); }
-  void SetVisible(Control c, bool visible) override { ui_.SetVisible(c, visible); }
-  bool IsVisible(Control c) override { return ui_.IsVisible(c); }
-  int ComboAddItem(Control c, const std::string& text, int value) override { return ui_.ComboAddItem(c, text, value); }
-  void ListClear(Control list) override { ui_.ListClear(list); }
-  int ListAppendRow(Control list) override { return ui_.ListAppendRow(list); }
-  void ListSetCell(Control list, int row, int column, const std::string& text) override {
+  void WriteControlText(platform::ControlId c, const std::string& text) override { ui_.WriteControlText(c, text); }
+  void SetVisible(platform::ControlId c, bool visible) override { ui_.SetVisible(c, visible); }
+  bool IsVisible(platform::ControlId c) override { return ui_.IsVisible(c); }
+  int ComboAddItem(platform::ControlId c, const std::string& text, int value) override { return ui_.ComboAddItem(c, text, value); }
+  void ListSetCell(platform::ControlId list, int row, int column, const std::string& text) override {
     ui_.ListSetCell(list, row, column, text);
   }
-  std::string ListGetCell(Control list, int row, int column) override { return ui_.ListGetCell(list, row, column); }
-  int ListSelectedRow(Control list) override { return ui_.ListSelectedRow(list); }
-  int ListRowCount(Control list) override { return ui_.ListRowCount(list); }
-  void ListReplaceRows(Control list, std::vector<Row> rows) override {
+  std::string ListGetCell(platform::ControlId list, int row, int column) override { return ui_.ListGetCell(list, row, column); }
+  int ListSelectedRow(platform::ControlId list) override { return ui_.ListSelectedRow(list); }
+  int ListRowCount(platform::ControlId list) override { return ui_.ListRowCount(list); }
+  void ListReplaceRows(platform::ControlId list, std::vector<Row> rows) override {
     ui_.ListReplaceRows(list, std::move(rows));
-    if (!ui_.OnWindowThread()) ++passReloads;
+    ++replaced;
   }
   int AskUser(const std::string& text, int style, const std::string& caption) override {
     return ui_.AskUser(text, style, caption);
@@ -75,16 +71,17 @@ class TypingWindow final : public platform::Ui {
   std::string BrowseForPath(const std::string& title, bool includeFiles) override {
     return ui_.BrowseForPath(title, includeFiles);
   }
-  void PopupMenu(Control menu) override { ui_.PopupMenu(menu); }
+  void PopupMenu(platform::ControlId menu) override { ui_.PopupMenu(menu); }
   void OpenUrl(const std::string& url) override { ui_.OpenUrl(url); }
   void Delay(int ms) override { ui_.Delay(ms); }
   bool WindowExists() override { return ui_.WindowExists(); }
   void EndProgram(int exitCode) override { ui_.EndProgram(exitCode); }
   std::uintptr_t GetWindowHandle() override { return ui_.GetWindowHandle(); }
-  bool RegisterDropTarget(Control dropTarget, std::uintptr_t window) override {
+  bool RegisterDropTarget(platform::ControlId dropTarget, std::uintptr_t window) override {
     return ui_.RegisterDropTarget(dropTarget, window);
   }
   void Post(std::function<void()> fn) override { ui_.Post(std::move(fn)); }
+  void Queue(std::function<void()> fn) override { ui_.Queue(std::move(fn)); }
 
  private:
   platform::qt::QtUi& ui_;
@@ -96,12 +93,12 @@ class SplitListStressTest : public ::testing::Test {
     sys.directories.insert("/q/分流器配置");
     sys.adapters = {{"v1", "veth", "", "198.51.100.2", "255.255.255.0", kLine}};
     sys.connectionNames = {{"v1", "WLAN"}};
-    for (int i = 0; i < kAdds; ++i) sys.lookups[Added(i)] = Answer(Added(i), "198.18." + std::to_string(i) + ".5");
-    for (int i = 0; i < kStored; ++i) sys.lookups[Stored(i)] = Answer(Stored(i), "198.19." + std::to_string(i) + ".5");
+    for (int i = 0; i < kAdds; ++i) sys.Answer(Added(i), {"198.18." + std::to_string(i) + ".5"});
+    for (int i = 0; i < kStored; ++i) sys.Answer(Stored(i), {"198.19." + std::to_string(i) + ".5"});
     ui = std::make_unique<platform::qt::QtUi>(spec);
     ui->SetQuitHandler([](int) {});
     window = std::make_unique<TypingWindow>(*ui);
-    program = std::make_unique<app::Program>(sys, *window, "127.0.0.1:8080");
+    program = std::make_unique<app::Presenter>(sys, *window, "127.0.0.1:8080");
     program->Attach();
     ui->window()->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(ui->window()));
@@ -113,22 +110,26 @@ class SplitListStressTest : public ::testing::Test {
     ui.reset();
     RunPosted();
   }
-  static std::string Answer(const std::string& name, const std::string& address) {
-    return "名称:    " + name + "\r\nAddress:  " + address + "\r\n";
+  // A reload of the window thread's own.
+  void Reload() {
+    program->ReloadSplitList();
+    ++ownReloads;
   }
+  int PassReloads() const { return window->replaced - ownReloads; }
   // The row that shows `destination`, or -1.
   int RowOf(const std::string& destination) {
     for (int r = 0; r < ui->ListRowCount(Control::超级列表框1); ++r) {
-      if (ui->ListGetCell(Control::超级列表框1, r, routing::kDestinationColumn) == destination) return r;
+      if (ui->ListGetCell(Control::超级列表框1, r, app::kDestinationColumn) == destination) return r;
     }
     return -1;
   }
   // Selects the row of `destination` (reloading when a pass's rows do not
   // show it yet) and runs the routine, answering its box with Enter.
-  void OnRow(const std::string& destination, void (app::Program::*routine)()) {
+  void OnRow(const std::string& destination, void (app::Presenter::*routine)()) {
     int row = RowOf(destination);
     if (row < 0) {
-      routing::ReloadSplitList(sys, *window);
+      Reload();
+      RunPosted();
       row = RowOf(destination);
     }
     ASSERT_GE(row, 0) << destination;
@@ -137,27 +138,29 @@ class SplitListStressTest : public ::testing::Test {
                                    QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     AnswerNextBox(Answer::Return);
     (program.get()->*routine)();
-    routing::ReloadSplitList(sys, *window);
+    Reload();
+    RunPosted();
   }
   int Shown(const std::string& destination) {
     int n = 0;
     for (int r = 0; r < ui->ListRowCount(Control::超级列表框1); ++r) {
-      n += ui->ListGetCell(Control::超级列表框1, r, routing::kDestinationColumn) == destination ? 1 : 0;
+      n += ui->ListGetCell(Control::超级列表框1, r, app::kDestinationColumn) == destination ? 1 : 0;
     }
     return n;
   }
 
   platform::FakeSystem sys;
-  platform::WindowSpec spec = app::BuildWindowSpec("127.0.0.1:8080");
+  platform::WindowLayout spec = app::BuildWindowLayout("127.0.0.1:8080");
   std::unique_ptr<platform::qt::QtUi> ui;
   std::unique_ptr<TypingWindow> window;
-  std::unique_ptr<app::Program> program;
+  std::unique_ptr<app::Presenter> program;
+  std::atomic<int> ownReloads{0};
 };
 
 TEST_F(SplitListStressTest, HundredAddsWhilePassesReplaceTheRowsAndTheWindowChangesThemLoseNothing) {
   const platform::Watchdog watchdog("the split list window stress", std::chrono::seconds(120));
   for (int i = 0; i < kStored; ++i) {
-    ASSERT_TRUE(routing::WriteSplitEntry(sys, kStore, {Stored(i), kLine, routing::kEnabled, ""}));
+    ASSERT_TRUE(program->Store().Write({Stored(i), kLine, routing::kEnabled, ""}));
   }
   sys.realThreads = true;
   program->Workers().pauseMs = 2;
@@ -167,16 +170,17 @@ TEST_F(SplitListStressTest, HundredAddsWhilePassesReplaceTheRowsAndTheWindowChan
   // The window's actions spread over the time the adds take, each round
   // after a pass of the re-apply worker.
   for (int i = 0; i < kStored; ++i) {
-    ASSERT_TRUE(WaitUntil([&] { return window->appended >= i * kAdds / kStored && window->passReloads > i; }, 110000));
-    OnRow(Stored(i), &app::Program::DisableEntry);
-    OnRow(Stored(i), &app::Program::EnableEntry);
-    if (i % kDeleteEvery == 0) OnRow(Stored(i), &app::Program::DeleteEntry);
+    ASSERT_TRUE(WaitUntil([&] { return window->appended >= i * kAdds / kStored && PassReloads() > i; }, 110000));
+    OnRow(Stored(i), &app::Presenter::DisableEntry);
+    OnRow(Stored(i), &app::Presenter::EnableEntry);
+    if (i % kDeleteEvery == 0) OnRow(Stored(i), &app::Presenter::DeleteEntry);
   }
   ASSERT_TRUE(WaitUntil([&] { return window->appended == kAdds; }, 110000));
   program->Workers().Stop();
   ASSERT_TRUE(WaitUntil([&] { return !program->Workers().Busy(); }, 110000));
   RunPosted();
-  routing::ReloadSplitList(sys, *window);
+  Reload();
+  RunPosted();
 
   for (int i = 0; i < kAdds; ++i) {
     EXPECT_EQ(sys.IniValue(kStore, Added(i), "zt"), routing::kEnabled) << Added(i);
@@ -191,8 +195,8 @@ TEST_F(SplitListStressTest, HundredAddsWhilePassesReplaceTheRowsAndTheWindowChan
   }
   EXPECT_EQ(ui->ListRowCount(Control::超级列表框1), kAdds + kStored - (kStored + kDeleteEvery - 1) / kDeleteEvery);
   std::lock_guard<std::recursive_mutex> hold(sys.lock);
-  std::cout << "window stress: " << kAdds << " adds, " << window->passReloads << " re-apply passes, "
-            << kStored * 2 + kStored / kDeleteEvery << " window actions, " << sys.routePasses << " route passes in all\n";
+  std::cout << "window stress: " << kAdds << " adds, " << PassReloads() << " re-apply passes, "
+            << kStored * 2 + kStored / kDeleteEvery << " window actions, " << sys.plans.size() << " route plans in all\n";
 }
 
 }  // namespace

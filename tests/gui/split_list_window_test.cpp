@@ -9,20 +9,20 @@
 #include <atomic>
 #include <memory>
 
+#include "app/presenter.h"
 #include "app/program.h"
 #include "app/window_description.h"
 #include "platform/fake/fake_system.h"
 #include "platform/qt/qt_ui.h"
 #include "platform/qt/qt_window.h"
 #include "routing/config_paths.h"
-#include "routing/split_list.h"
 #include "routing/split_store.h"
 #include "tests/gui/gui_support.h"
 
 namespace quillon::gui_test {
 namespace {
 
-using platform::Control;
+using app::Control;
 
 constexpr char kStore[] = "/q/分流器配置/http.ini";
 
@@ -34,7 +34,7 @@ class SplitListWindowTest : public ::testing::Test {
     sys.connectionNames = {{"v1", "WLAN"}};
     ui = std::make_unique<platform::qt::QtUi>(spec);
     ui->SetQuitHandler([](int) {});
-    program = std::make_unique<app::Program>(sys, *ui, "127.0.0.1:8080");
+    program = std::make_unique<app::Presenter>(sys, *ui, "127.0.0.1:8080");
     program->Attach();
     ui->window()->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(ui->window()));
@@ -45,7 +45,7 @@ class SplitListWindowTest : public ::testing::Test {
     RunPosted();
   }
   void Store(const std::string& destination, const std::string& status) {
-    ASSERT_TRUE(routing::WriteSplitEntry(sys, kStore, {destination, "198.51.100.1", status, "备注"}));
+    ASSERT_TRUE(program->Store().Write({destination, "198.51.100.1", status, "备注"}));
   }
   std::string Cell(int row, int column) { return ui->ListGetCell(Control::超级列表框1, row, column); }
   // Right-clicks the row and picks the menu's item at `index` (0 based).
@@ -61,16 +61,16 @@ class SplitListWindowTest : public ::testing::Test {
   }
 
   platform::FakeSystem sys;
-  platform::WindowSpec spec = app::BuildWindowSpec("127.0.0.1:8080");
+  platform::WindowLayout spec = app::BuildWindowLayout("127.0.0.1:8080");
   std::unique_ptr<platform::qt::QtUi> ui;
-  std::unique_ptr<app::Program> program;
+  std::unique_ptr<app::Presenter> program;
 };
 
 TEST_F(SplitListWindowTest, RowMenuDisablesAndDeletesWithTheirBoxes) {
   Store("a.test", "1");
   Store("b.test", "1");
-  routing::ReloadSplitList(sys, *ui);
-  ASSERT_EQ(ui->ListRowCount(Control::超级列表框1), 2);
+  program->ReloadSplitList();
+  ASSERT_TRUE(WaitUntil([&] { return ui->ListRowCount(Control::超级列表框1) == 2; }));
   EXPECT_EQ(Cell(1, 0), "2");
   EXPECT_EQ(Cell(1, 3), "WLAN");
 
@@ -96,7 +96,7 @@ TEST_F(SplitListWindowTest, RowMenuDisablesAndDeletesWithTheirBoxes) {
 TEST_F(SplitListWindowTest, TheWindowAnswersWhileAPassRuns) {
   sys.realThreads = true;
   std::atomic<bool> inLookup{false}, release{false};
-  sys.lookups["slow.test"] = "";
+  sys.lookups["slow.test"] = {};
   sys.onLookup = [&](const std::string&) {
     inLookup = true;
     while (!release) std::this_thread::yield();

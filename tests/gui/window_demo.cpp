@@ -9,14 +9,14 @@
 #include "platform/window_host.h"
 
 int main(int argc, char** argv) {
-  using quillon::platform::Control;
+  using quillon::app::Control;
   using quillon::platform::Event;
-  const auto spec = quillon::app::BuildWindowSpec("127.0.0.1:8080");
+  const auto spec = quillon::app::BuildWindowLayout("127.0.0.1:8080");
   const char* panels = std::getenv("QUILLON_DEMO_PANELS");
   const char* rowsText = std::getenv("QUILLON_DEMO_ROWS");
   const int rows = rowsText != nullptr ? std::atoi(rowsText) : 0;
   return quillon::platform::RunWindow(argc, argv, spec, [&](quillon::platform::Ui& ui) {
-    ui.SetEventSink([&ui, panels, rows](Control, Event e, const std::string&) {
+    ui.SetEventSink([&ui, panels, rows](quillon::platform::ControlId, Event e, const std::string&) {
       if (e != Event::Created) return true;
       for (int i = 0; i < rows; ++i) {
         const std::string n = std::to_string(i + 1);

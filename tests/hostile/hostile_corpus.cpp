@@ -5,8 +5,6 @@
 
 #include "import/prepared_import.h"
 #include "platform/text.h"
-#include "platform/fake/fake_ui.h"
-#include "platform/fake/test_window.h"
 #include "routing/config_paths.h"
 #include "routing/global_line.h"
 #include "routing/split_routes.h"
@@ -68,23 +66,15 @@ std::vector<HostileCase> LoadHostileCases(const std::string& path) {
 
 void FeedEveryWayIn(platform::System& sys, const std::vector<HostileCase>& cases,
                     const std::function<void(const std::string& gatewayText)>& discovery) {
-  using platform::Control;
-  platform::FakeUi ui(platform::TestWindowSpec());
-  ui.answerAlways = platform::AnswerOk;
-  routing::SplitRouter router(sys, ui);
-  routing::SplitWorkers workers(sys, ui, router);
-  const std::string store = routing::SplitStore(sys);
-  const std::string globalStore = routing::GlobalLineStore(sys);
+  routing::SplitStore store = routing::SplitStore::Main(sys);
+  routing::SplitRouter router(sys, store);
+  const std::string globalStore = routing::ConfigFile(sys, routing::kGlobalLineStoreName);
   constexpr char kLine[] = "192.0.2.1";
 
   // Typed into the add inputs: as the destination, and as the line.
   for (std::size_t i = 0; i < cases.size(); ++i) {
-    ui.texts[Control::组合框1] = kLine;
-    ui.texts[Control::编辑框2] = cases[i].text;
-    workers.AddEntry();
-    ui.texts[Control::组合框1] = cases[i].text;
-    ui.texts[Control::编辑框2] = AddressFor(i);
-    workers.AddEntry();
+    router.AddEntry({cases[i].text, kLine, ""});
+    router.AddEntry({AddressFor(i), cases[i].text, ""});
   }
 
   // Stored by hand in http.ini: as a section name, and as a line (of an
@@ -97,9 +87,9 @@ void FeedEveryWayIn(platform::System& sys, const std::vector<HostileCase>& cases
   }
   // A name given twice, first with a hostile line.
   text += "[dup.test]\r\nxl=" + cases.front().text + "\r\n[dup.test]\r\nxl=" + kLine + "\r\n";
-  WriteFile(store, text);
+  WriteFile(store.Path(), text);
   router.RouteAllEntries();
-  sys.FileDelete(store);
+  sys.FileDelete(store.Path());
 
   // qj.ini by hand (each case as a metric of the good line, and as a line
   // stored with metric 1), with every case among the discovered gateways.
@@ -111,14 +101,8 @@ void FeedEveryWayIn(platform::System& sys, const std::vector<HostileCase>& cases
   }
   WriteFile(globalStore, global);
   discovery(gateways);
-  platform::FakeUi start(platform::TestWindowSpec());
-  routing::RestoreGlobalLine(sys, start);
-  for (const char* chosen : {kLine, cases.front().text.c_str()}) {
-    platform::FakeUi apply(platform::TestWindowSpec());
-    apply.answerAlways = platform::AnswerOk;
-    apply.texts[Control::组合框2] = chosen;
-    routing::ApplyGlobalLine(sys, apply);
-  }
+  routing::RestoreGlobalLine(sys);
+  for (const std::string& chosen : {std::string(kLine), cases.front().text}) routing::ApplyGlobalLine(sys, chosen);
   sys.FileDelete(globalStore);
 
   // A prepared file: each case as a section name and as its line, imported
@@ -130,12 +114,12 @@ void FeedEveryWayIn(platform::System& sys, const std::vector<HostileCase>& cases
   }
   const std::string preparedPath = routing::ConfigFile(sys, "prepared.ini");
   WriteFile(preparedPath, prepared);
-  importing::ImportSplitFile(sys, ui, preparedPath, "");
-  for (const HostileCase& c : cases) importing::ImportSplitFile(sys, ui, preparedPath, c.text);
+  importing::ImportSplitFile(sys, store, preparedPath, "");
+  for (const HostileCase& c : cases) importing::ImportSplitFile(sys, store, preparedPath, c.text);
   // What the imports stored is routed.
   router.RouteAllEntries();
   sys.FileDelete(preparedPath);
-  sys.FileDelete(store);
+  sys.FileDelete(store.Path());
 }
 
 bool LooksLikeDottedAddress(const std::string& text) {

@@ -25,7 +25,7 @@ std::vector<HostileCase> LoadHostileCases(const std::string& path);
 
 // Feeds every case through every way in. `sys` has its config directory
 // already; `discovery` makes the system's gateway discovery answer the text
-// given (each gateway followed by ";"). Message boxes are answered OK.
+// given (each gateway followed by ";").
 void FeedEveryWayIn(platform::System& sys, const std::vector<HostileCase>& cases,
                     const std::function<void(const std::string& gatewayText)>& discovery);
 

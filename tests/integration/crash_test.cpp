@@ -80,7 +80,7 @@ std::string Bytes(const fs::path& p) {
   PosixSystem sys(home);
   for (int i = first; i < kWrites; ++i) {
     const Write w = WriteNumber(i);
-    const bool ok = w.deleted.empty() ? sys.IniWriteMany(store, w.values)
+    const bool ok = w.deleted.empty() ? sys.IniWriteMany(store, w.values) == std::vector<bool>(w.values.size(), true)
                                       : sys.IniWrite(store, w.deleted, std::nullopt, std::nullopt);
     if (!ok) _exit(3);
     if (write(report, &i, sizeof i) != sizeof i) _exit(4);

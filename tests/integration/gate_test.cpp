@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/program.h"
+#include "app/controls.h"
+#include "app/presenter.h"
 #include "app/window_description.h"
 #include "platform/fake/fake_ui.h"
 #include "platform/system_factory.h"
@@ -18,7 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::AnswerOk;
-using platform::Control;
 using platform::Event;
 
 class GateTest : public ::testing::Test {
@@ -34,9 +34,9 @@ class GateTest : public ::testing::Test {
   // Starts the program's startup against `host`; the notice is answered OK.
   platform::FakeUi& Start(const std::string& host) {
     sys = platform::MakeSystem(home.string());
-    spec = BuildWindowSpec(host);
-    ui = std::make_unique<platform::FakeUi>(spec);
-    program = std::make_unique<Program>(*sys, *ui, host);
+    layout = BuildWindowLayout(host);
+    ui = std::make_unique<platform::FakeUi>(layout);
+    program = std::make_unique<Presenter>(*sys, *ui, host);
     program->Attach();
     ui->answers = {AnswerOk};
     ui->Fire(Control::主窗口, Event::Created);
@@ -46,9 +46,9 @@ class GateTest : public ::testing::Test {
 
   fs::path home;
   std::unique_ptr<platform::System> sys;
-  platform::WindowSpec spec;
+  platform::WindowLayout layout;
   std::unique_ptr<platform::FakeUi> ui;
-  std::unique_ptr<Program> program;
+  std::unique_ptr<Presenter> program;
 };
 
 // Runs an httplib server on a free loopback port for the life of the object.

@@ -14,9 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/window_description.h"
 #include "import/prepared_import.h"
-#include "platform/fake/fake_ui.h"
 #include "platform/system_factory.h"
 #include "routing/config_paths.h"
 
@@ -38,7 +36,7 @@ class ImportOnDisk : public ::testing::Test {
     home_ = pattern;
     sys_ = platform::MakeSystem(home_.string());
     ASSERT_TRUE(fs::create_directory(routing::ConfigDirectory(*sys_)));
-    store_ = routing::SplitStore(*sys_);
+    store_ = std::make_unique<routing::SplitStore>(*sys_, routing::ConfigFile(*sys_, routing::kSplitStoreName));
   }
   void TearDown() override { fs::remove_all(home_); }
   // A prepared file of `count` sections, host0.example.test, host1, ...
@@ -51,44 +49,42 @@ class ImportOnDisk : public ::testing::Test {
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }
-  // Imports `path` keeping its lines, with the count message answered.
-  platform::FakeUi& Import(const fs::path& path) {
-    ui_ = std::make_unique<platform::FakeUi>(spec_);
-    ui_->answers = {platform::AnswerOk};
-    ImportSplitFile(*sys_, *ui_, path.string(), "");
-    return *ui_;
+  // Imports `path` keeping its lines; the entries stored, in order.
+  std::vector<ImportedEntry> Import(const fs::path& path) {
+    std::vector<ImportedEntry> stored;
+    const ImportReport report = ImportSplitFile(*sys_, *store_, path.string(), "", [&](const auto& batch) {
+      stored.insert(stored.end(), batch.begin(), batch.end());
+    });
+    EXPECT_EQ(report.stored, static_cast<int>(stored.size()));
+    return stored;
   }
+  std::string Read(const std::string& section, const char* key) { return sys_->IniRead(store_->Path(), section, key); }
 
-  const platform::WindowSpec spec_ = app::BuildWindowSpec("127.0.0.1");
   fs::path home_;
-  std::string store_;
   std::unique_ptr<platform::System> sys_;
-  std::unique_ptr<platform::FakeUi> ui_;
+  std::unique_ptr<routing::SplitStore> store_;
 };
 
 TEST_F(ImportOnDisk, FilesMadeOnWindowsImportWithTheirNotesAndStayUntouched) {
   for (const char* name : {"gbk-from-windows.ini", "utf16-notepad.ini"}) {
     const fs::path file = fs::path(QUILLON_TEST_DATA) / "prepared" / name;
     const std::string before = Bytes(file);
-    auto& ui = Import(file);
-    EXPECT_EQ(ui.boxes.back().text, "本次载入[2]条配置已完成") << name;
-    EXPECT_EQ(sys_->IniRead(store_, "视频.example.test", "bz"), "电信线路的视频") << name;
-    EXPECT_EQ(sys_->IniRead(store_, "198.18.8.8", "bz"), "联通备用") << name;
-    EXPECT_EQ(sys_->IniRead(store_, "198.18.8.8", "zt"), "-1") << name;
-    ASSERT_EQ(ui.rows.size(), 2u);
-    EXPECT_EQ(ui.rows[0][5], "电信线路的视频");
+    const auto stored = Import(file);
+    ASSERT_EQ(stored.size(), 2u) << name;
+    EXPECT_EQ(Read("视频.example.test", "bz"), "电信线路的视频") << name;
+    EXPECT_EQ(Read("198.18.8.8", "bz"), "联通备用") << name;
+    EXPECT_EQ(Read("198.18.8.8", "zt"), "-1") << name;
+    EXPECT_EQ(stored[0].entry.note, "电信线路的视频");
     EXPECT_EQ(Bytes(file), before) << name << " was changed";
   }
 }
 
 TEST_F(ImportOnDisk, TenThousandSectionsImportWhole) {
-  auto& ui = Import(Prepared(10000));
-  EXPECT_EQ(ui.boxes.back().text, "本次载入[10000]条配置已完成");
-  EXPECT_EQ(ui.rows.size(), 10000u);
-  const auto names = sys_->IniSections(store_);
+  EXPECT_EQ(Import(Prepared(10000)).size(), 10000u);
+  const auto names = store_->Names();
   ASSERT_EQ(names.size(), 10000u);
   EXPECT_EQ(names.back(), "host9999.example.test");
-  EXPECT_EQ(sys_->IniRead(store_, "host9999.example.test", "bz"), "第9999条");
+  EXPECT_EQ(Read("host9999.example.test", "bz"), "第9999条");
 }
 
 TEST_F(ImportOnDisk, AKillDuringALargeImportLeavesAStoreThatHoldsAPrefixOfIt) {
@@ -97,29 +93,27 @@ TEST_F(ImportOnDisk, AKillDuringALargeImportLeavesAStoreThatHoldsAPrefixOfIt) {
   // Killed once the store holds at least this many sections: after the
   // first batch, and somewhere later on.
   for (const std::size_t atLeast : {1u, 5000u, 13000u}) {
-    fs::remove(store_);
+    fs::remove(store_->Path());
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      platform::FakeUi ui(spec_);
-      ui.answers = {platform::AnswerOk};
-      ImportSplitFile(*sys_, ui, prepared.string(), "");
+      ImportSplitFile(*sys_, *store_, prepared.string(), "");
       _exit(0);
     }
-    while (sys_->IniSections(store_).size() < atLeast) {
+    while (store_->Names().size() < atLeast) {
       int status = 0;
       ASSERT_EQ(waitpid(child, &status, WNOHANG), 0) << "the import ended before the kill";
     }
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
 
-    const auto names = sys_->IniSections(store_);
+    const auto names = store_->Names();
     ASSERT_GE(names.size(), atLeast);
     ASSERT_LE(names.size(), wanted.size());
     EXPECT_TRUE(std::equal(names.begin(), names.end(), wanted.begin())) << "not a prefix of the import";
     for (const std::string& n : {names.front(), names.back()}) {
-      EXPECT_EQ(sys_->IniRead(store_, n, "xl"), "192.0.2.1") << n;
-      EXPECT_EQ(sys_->IniRead(store_, n, "zt"), "1") << n;
+      EXPECT_EQ(Read(n, "xl"), "192.0.2.1") << n;
+      EXPECT_EQ(Read(n, "zt"), "1") << n;
     }
   }
 }

@@ -78,7 +78,7 @@ TEST_F(NetnsCommandLine, EveryActionWithItsOutputAndExitCode) {
   const std::string exported = home_ + "/exported.ini";
   r = Quillon({"--export", exported});
   EXPECT_EQ(r.out, "exported 3 entries to " + exported + "\n");
-  EXPECT_THAT(ReadFileText(exported), HasSubstr("[视频.example.test]\nxl=192.0.2.1\nzt=1\nbz=电信线路的视频\n"));
+  EXPECT_THAT(ReadFileText(exported), HasSubstr("[视频.example.test]\nxl=192.0.2.1\nbz=电信线路的视频\nzt=1\n"));
 
   for (const Texts& bad : {Texts{"--frobnicate"}, Texts{"--list", "--apply"}, Texts{"--add", "a.test"},
                            Texts{"--add", "a.test", "--line", "a.test"}, Texts{"--why", "-x"}}) {

@@ -1,5 +1,5 @@
 // The global line end to end: the real routines with the real netlink
-// backend, a scripted window, and the routing table of the namespace made by
+// backend, and the routing table of the namespace made by
 // netns-run.sh read back with `ip -j route`.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,9 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/window_description.h"
 #include "lines/lines.h"
-#include "platform/fake/fake_ui.h"
 #include "routing/config_paths.h"
 #include "routing/global_line.h"
 #include "tests/netns/netns_support.h"
@@ -18,30 +16,31 @@
 namespace quillon::netns {
 namespace {
 
-using platform::AnswerOk;
-using platform::Control;
-using platform::FakeUi;
 using Texts = std::vector<std::string>;
-
-const FakeUi::Box kConfirm{"是否确认修改本机默认全局网卡配置？", platform::AskOkCancel, "注意"};
-const FakeUi::Box kDone{"操作已完成,如果配置没生效，请重启需要分流的应用即可。", platform::AskOk, "注意"};
 
 class NetnsGlobalLine : public NamespaceTest {
  protected:
   std::string Stored(const std::string& gateway) {
-    return sys_->IniRead(routing::GlobalLineStore(*sys_), gateway, "id", "(none)");
+    return sys_->IniRead(routing::ConfigFile(*sys_, routing::kGlobalLineStoreName), gateway, "id", "(none)");
   }
-  // Chooses `line` in 组合框2 and confirms both boxes.
   void Apply(const std::string& line) {
-    FakeUi ui(spec_);
-    ui.texts[Control::组合框2] = line;
-    ui.answers = {AnswerOk, AnswerOk};
-    routing::ApplyGlobalLine(*sys_, ui);
-    EXPECT_EQ(ui.boxes, (std::vector<FakeUi::Box>{kConfirm, kDone}));
-    EXPECT_TRUE(ui.answers.empty());
+    const routing::AppliedGlobalLine applied = routing::ApplyGlobalLine(*sys_, line);
+    EXPECT_EQ(applied.routes.outcome, platform::RouteReport::Outcome::Done) << applied.routes.reason;
   }
-
-  const platform::WindowSpec spec_ = app::BuildWindowSpec("127.0.0.1");
+  // The lines a start offers, and the one it takes for the global line.
+  struct Offered {
+    Texts lines;
+    std::string global;
+  };
+  Offered Restore() {
+    Offered offered;
+    for (const auto& l : routing::RestoreGlobalLine(*sys_).lines) {
+      offered.lines.push_back(l.gateway);
+      if (l.global) offered.global = l.gateway;
+    }
+    return offered;
+  }
+  const Texts kLines{"192.0.2.1", "198.51.100.1", "203.0.113.1"};
 };
 
 TEST_F(NetnsGlobalLine, ApplyPutsOneDefaultRoutePerLineAndRestorePutsThemBack) {
@@ -64,35 +63,24 @@ TEST_F(NetnsGlobalLine, ApplyPutsOneDefaultRoutePerLineAndRestorePutsThemBack) {
   const std::vector<DefaultRoute> restored{{"192.0.2.1", "v0", 30},    {"192.0.2.1", "v0", 100},
                                            {"198.51.100.1", "v1", 1},  {"198.51.100.1", "v1", 20},
                                            {"203.0.113.1", "v2", 10}, {"203.0.113.1", "v2", 200}};
-  FakeUi ui(spec_);
-  routing::RestoreGlobalLine(*sys_, ui);
+  const Offered offered = Restore();
   EXPECT_EQ(DefaultRoutes(), restored);
-  EXPECT_TRUE(ui.boxes.empty());
-  EXPECT_EQ(ui.texts[Control::组合框2], "198.51.100.1");
-  const Texts lines{"192.0.2.1", "198.51.100.1", "203.0.113.1"};
-  EXPECT_EQ(ui.comboItems[Control::组合框1], lines);
-  EXPECT_EQ(ui.comboItems[Control::组合框2], lines);
-  EXPECT_EQ(ui.comboItems[Control::组合框4], (Texts{"不更改分配线路", "192.0.2.1", "198.51.100.1", "203.0.113.1"}));
+  EXPECT_EQ(offered.global, "198.51.100.1");
+  EXPECT_EQ(offered.lines, kLines);
   // The store is only read at start.
   EXPECT_EQ(Stored("192.0.2.1"), "100");
   EXPECT_EQ(Stored("198.51.100.1"), "1");
   EXPECT_EQ(Stored("203.0.113.1"), "200");
 
   // A second start in the same boot adds nothing twice.
-  FakeUi again(spec_);
-  routing::RestoreGlobalLine(*sys_, again);
+  Restore();
   EXPECT_EQ(DefaultRoutes(), restored);
 }
 
 TEST_F(NetnsGlobalLine, AGatewayWithTwoDefaultRoutesIsOneLine) {
   // A network manager keeps its own default route beside the one restored.
   IpOk({"route", "add", "default", "via", "198.51.100.1", "metric", "5"});
-  FakeUi start(spec_);
-  routing::RestoreGlobalLine(*sys_, start);
-  const Texts lines{"192.0.2.1", "198.51.100.1", "203.0.113.1"};
-  EXPECT_EQ(start.comboItems[Control::组合框1], lines);
-  EXPECT_EQ(start.comboItems[Control::组合框2], lines);
-  EXPECT_EQ(start.comboItems[Control::组合框4], (Texts{"不更改分配线路", "192.0.2.1", "198.51.100.1", "203.0.113.1"}));
+  EXPECT_EQ(Restore().lines, kLines);
 
   Apply("198.51.100.1");
   EXPECT_EQ(DefaultRoutes(), (std::vector<DefaultRoute>{
@@ -108,12 +96,10 @@ TEST_F(NetnsGlobalLine, RestoreWithoutAnyDefaultRouteFindsNoLines) {
   // at all there is no line, so nothing is put back and only the keep item
   // is offered.
   IpOk({"-4", "route", "flush", "table", "main", "exact", "0.0.0.0/0"});
-  FakeUi ui(spec_);
-  routing::RestoreGlobalLine(*sys_, ui);
+  const Offered offered = Restore();
   EXPECT_THAT(DefaultRoutes(), ::testing::IsEmpty());
-  EXPECT_EQ(ui.comboItems[Control::组合框4], (Texts{"不更改分配线路"}));
-  EXPECT_TRUE(ui.comboItems[Control::组合框1].empty());
-  EXPECT_EQ(ui.texts.count(Control::组合框2) ? ui.texts[Control::组合框2] : "", "");
+  EXPECT_TRUE(offered.lines.empty());
+  EXPECT_EQ(offered.global, "");
 }
 
 TEST_F(NetnsGlobalLine, AnotherChoiceMovesMetricOneAndAHandEditedStoreIsRefusedSafely) {
@@ -129,24 +115,23 @@ TEST_F(NetnsGlobalLine, AnotherChoiceMovesMetricOneAndAHandEditedStoreIsRefusedS
 
   // Hand-edited store: a metric with letters after its digits is refused as
   // the route tool refuses it; 5 is used as it stands, without presetting 组合框2.
-  const std::string store = routing::GlobalLineStore(*sys_);
+  const std::string store = routing::ConfigFile(*sys_, routing::kGlobalLineStoreName);
   ASSERT_TRUE(sys_->IniWrite(store, "192.0.2.1", std::string("id"), std::string("120abc")));
   ASSERT_TRUE(sys_->IniWrite(store, "198.51.100.1", std::string("id"), std::string("5")));
   ASSERT_TRUE(sys_->IniWrite(store, "203.0.113.1", std::string("id"), std::string("0")));
   RestoreBaseline();  // default routes v0 metric 30, v1 20, v2 10
-  FakeUi ui(spec_);
-  routing::RestoreGlobalLine(*sys_, ui);
+  const Offered offered = Restore();
   EXPECT_EQ(DefaultRoutes(), (std::vector<DefaultRoute>{{"192.0.2.1", "v0", 30},
                                                         {"198.51.100.1", "v1", 5},
                                                         {"198.51.100.1", "v1", 20},
                                                         {"203.0.113.1", "v2", 10}}));
-  EXPECT_EQ(ui.texts.count(Control::组合框2) ? ui.texts[Control::组合框2] : "", "");
-  EXPECT_EQ(ui.comboItems[Control::组合框1], (Texts{"192.0.2.1", "198.51.100.1", "203.0.113.1"}));
+  EXPECT_EQ(offered.global, "");
+  EXPECT_EQ(offered.lines, kLines);
 }
 
 TEST_F(NetnsGlobalLine, LinesSeeTheInterfacesWithTheirConnectionNames) {
   Texts names;
-  for (const auto& a : lines::ListAdapters(*sys_)) {
+  for (const auto& a : sys_->ListAdapters()) {
     names.push_back(a.AdapterName);
     EXPECT_EQ(a.ConnectionName, "") << a.AdapterName;
   }
@@ -164,10 +149,7 @@ TEST_F(NetnsGlobalLine, LinesSeeTheInterfacesWithTheirConnectionNames) {
   EXPECT_EQ(none.ConnectionName, "v3");
   EXPECT_EQ(lines::FindLineByGateway(*sys_, "").AdapterName, "p0");
 
-  FakeUi ui(spec_);
-  ui.texts[Control::组合框2] = "198.51.100.1";
-  lines::ShowLineDetails(*sys_, ui);
-  EXPECT_EQ(ui.texts[Control::超级编辑框1],
+  EXPECT_EQ(lines::LineDetails(*sys_, "198.51.100.1"),
             "网关IP：198.51.100.1\r\n本地IP：198.51.100.2\r\n子网掩码：255.255.255.0\r\n"
             "线路名称：电信 线路\r\n线路描述：veth");
 }

@@ -11,10 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/window_description.h"
-#include "platform/fake/fake_ui.h"
 #include "routing/config_paths.h"
-#include "routing/split_list.h"
 #include "routing/split_routes.h"
 #include "routing/split_store.h"
 #include "routing/split_workers.h"
@@ -23,7 +20,6 @@
 namespace quillon::netns {
 namespace {
 
-using platform::Control;
 using routing::SplitEntry;
 using Texts = std::vector<std::string>;
 
@@ -47,16 +43,15 @@ class NetnsSplitRoutes : public NamespaceTest {
   void SetUp() override {
     NamespaceTest::SetUp();
     if (!Ready()) return;
-    store_ = routing::SplitStore(*sys_);
-    ui_ = std::make_unique<platform::FakeUi>(spec_);
-    router_ = std::make_unique<routing::SplitRouter>(*sys_, *ui_);
+    store_ = std::make_unique<routing::SplitStore>(*sys_, routing::ConfigFile(*sys_, routing::kSplitStoreName));
+    router_ = std::make_unique<routing::SplitRouter>(*sys_, *store_);
   }
   void TearDown() override {
     router_.reset();
     NamespaceTest::TearDown();
   }
   void Store(const std::string& destination, const std::string& line, const std::string& status = "1") {
-    ASSERT_TRUE(routing::WriteSplitEntry(*sys_, store_, {destination, line, status, ""}));
+    ASSERT_TRUE(store_->Write({destination, line, status, ""}));
   }
   // Starts the test DNS with the names every test knows, and `more`.
   void StartDns(std::map<std::string, Texts> more = {}) {
@@ -67,9 +62,7 @@ class NetnsSplitRoutes : public NamespaceTest {
     ASSERT_TRUE(dns_->Ready()) << "dnsmasq did not answer";
   }
 
-  const platform::WindowSpec spec_ = app::BuildWindowSpec("127.0.0.1");
-  std::string store_;
-  std::unique_ptr<platform::FakeUi> ui_;
+  std::unique_ptr<routing::SplitStore> store_;
   std::unique_ptr<routing::SplitRouter> router_;
   std::unique_ptr<TestDns> dns_;
 };
@@ -83,17 +76,18 @@ TEST_F(NetnsSplitRoutes, ANameIsRoutedThroughItsLineAndTheLaterEntryDecidesAShar
   EXPECT_EQ(SplitRoutes(), (Texts{"198.18.1.0/24 via 198.51.100.1", "198.18.2.0/24 via 198.51.100.1",
                                   "198.18.4.0/24 via 203.0.113.1"}));
 
-  // A later entry whose answer shares 198.18.1.0/24 takes it to its line; a
-  // disabled one after it leaves that network without a route.
+  // A later entry whose answer shares 198.18.1.0/24 takes it to its line;
+  // once that one is disabled, the network goes back to the enabled one's
+  // line: a disabled entry never takes away what an enabled one asks for.
   Store("one.example.test", kLine2);
   router_->RouteAllEntries();
   EXPECT_EQ(SplitRoutes(), (Texts{"198.18.1.0/24 via 203.0.113.1", "198.18.2.0/24 via 198.51.100.1",
                                   "198.18.4.0/24 via 203.0.113.1"}));
   Store("three.example.test", kLine0);
-  ASSERT_TRUE(sys_->IniWrite(store_, "one.example.test", "zt", std::string(routing::kDisabled)));
+  ASSERT_TRUE(store_->SetStatus("one.example.test", routing::kDisabled));
   router_->RouteAllEntries();
-  EXPECT_EQ(SplitRoutes(), (Texts{"198.18.2.0/24 via 198.51.100.1", "198.18.3.0/24 via 192.0.2.1",
-                                  "198.18.4.0/24 via 203.0.113.1"}));
+  EXPECT_EQ(SplitRoutes(), (Texts{"198.18.1.0/24 via 198.51.100.1", "198.18.2.0/24 via 198.51.100.1",
+                                  "198.18.3.0/24 via 192.0.2.1", "198.18.4.0/24 via 203.0.113.1"}));
 }
 
 TEST_F(NetnsSplitRoutes, DisablingRemovesTheRoutesAndASteadyPassChangesNothing) {
@@ -105,16 +99,17 @@ TEST_F(NetnsSplitRoutes, DisablingRemovesTheRoutesAndASteadyPassChangesNothing) 
 
   RouteMonitor monitor;
   ASSERT_TRUE(monitor.Mark());
-  const platform::System::RouteChanges steady = router_->RouteAllEntries();
+  const platform::RouteReport steady = router_->RouteAllEntries();
   ASSERT_TRUE(monitor.Mark());
   EXPECT_THAT(monitor.Since(), ::testing::IsEmpty()) << "a pass with nothing changed touched the table";
-  EXPECT_EQ(steady, (platform::System::RouteChanges{0, 0, 0, 3}));
+  EXPECT_EQ(steady.added + steady.replaced + steady.deleted, 0);
+  EXPECT_EQ(steady.kept, 3);
 
-  ASSERT_TRUE(sys_->IniWrite(store_, "multi.example.test", "zt", std::string(routing::kDisabled)));
+  ASSERT_TRUE(store_->SetStatus("multi.example.test", routing::kDisabled));
   router_->RouteAllEntries();
   EXPECT_EQ(SplitRoutes(), (Texts{"198.18.3.0/24 via 203.0.113.1"}));
   // A deleted entry's routes stay; so do routes to networks no answer names.
-  ASSERT_TRUE(sys_->IniWrite(store_, "three.example.test", std::nullopt, std::nullopt));
+  ASSERT_TRUE(store_->Remove("three.example.test"));
   IpOk({"route", "add", "198.18.9.0/24", "via", kLine0});
   router_->RouteAllEntries();
   EXPECT_EQ(SplitRoutes(), (Texts{"198.18.3.0/24 via 203.0.113.1", "198.18.9.0/24 via 192.0.2.1"}));
@@ -151,30 +146,24 @@ TEST_F(NetnsSplitRoutes, AnAddWhileAPassRunsLosesNothing) {
   StartDns(names);
   for (int i = 0; i < 300; ++i) Store("bulk" + std::to_string(i) + ".example.test", kLine0);
 
-  routing::SplitWorkers workers(*sys_, *ui_, *router_);
-  ui_->texts[Control::组合框1] = kLine1;
-  ui_->texts[Control::编辑框1] = "新";
+  routing::SplitWorkers workers(*sys_, *router_, {});
   ASSERT_TRUE(workers.StartReapply());
   for (int i = 0; i < 5; ++i) {
-    ui_->texts[Control::编辑框2] = "new" + std::to_string(i) + ".example.test";
-    workers.AddEntry();
+    const std::string name = "new" + std::to_string(i) + ".example.test";
+    EXPECT_EQ(router_->AddEntry({name, kLine1, "新"}).result, routing::AddOutcome::Stored) << name;
   }
   workers.Stop();
   while (workers.Busy()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
   router_->RouteAllEntries();
-  routing::ReloadSplitList(*sys_, *ui_);
-  std::lock_guard<std::recursive_mutex> hold(ui_->lock);
-  EXPECT_EQ(ui_->rows.size(), 305u);
+  const std::vector<SplitEntry> entries = store_->Entries();
+  EXPECT_EQ(entries.size(), 305u);
   const Texts routes = SplitRoutes();
   for (int i = 0; i < 5; ++i) {
     const std::string name = "new" + std::to_string(i) + ".example.test";
-    EXPECT_EQ(sys_->IniRead(store_, name, "xl"), kLine1) << name;
-    EXPECT_EQ(std::count_if(ui_->rows.begin(), ui_->rows.end(), [&](const platform::Row& r) { return r[1] == name; }), 1)
-        << name;
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), SplitEntry{name, kLine1, "1", "新"}), 1) << name;
     EXPECT_THAT(routes, ::testing::Contains("198.18.20" + std::to_string(i) + ".0/24 via 198.51.100.1"));
   }
-  EXPECT_TRUE(ui_->boxes.empty());
 }
 
 }  // namespace

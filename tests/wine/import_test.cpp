@@ -6,8 +6,6 @@
 #include <string>
 
 #include "import/prepared_import.h"
-#include "platform/fake/fake_ui.h"
-#include "platform/fake/test_window.h"
 #include "platform/win32/win32_system.h"
 #include "routing/config_paths.h"
 
@@ -33,7 +31,8 @@ TEST(WineImport, TheStoreHoldsXlBzZtPerSectionInFileOrder) {
   platform::Win32System sys(home);
   const std::string config = routing::ConfigDirectory(sys);
   sys.CreateDirectory(config);
-  const std::string store = routing::SplitStore(sys);
+  routing::SplitStore splitStore = routing::SplitStore::Main(sys);
+  const std::string store = splitStore.Path();
   DeleteFileA(store.c_str());
 
   // A GBK file as a Chinese Windows saves it: keys in another order, an
@@ -42,11 +41,9 @@ TEST(WineImport, TheStoreHoldsXlBzZtPerSectionInFileOrder) {
   std::ofstream(prepared, std::ios::binary) << "[视频.example.test]\r\nzt=1\r\nbz=电信\r\nxl=192.0.2.1\r\nid=7\r\n"
                                                "[198.18.8.8]\r\nxl=198.51.100.1\r\n"
                                                "[bad.test&x]\r\nxl=192.0.2.1\r\n";
-  platform::FakeUi ui(platform::TestWindowSpec());
-  ui.answers = {platform::AnswerOk};
-  ImportSplitFile(sys, ui, prepared, "");
-
-  EXPECT_EQ(ui.boxes.back().text, "本次载入[2]条配置已完成");
+  const ImportReport report = ImportSplitFile(sys, splitStore, prepared, "");
+  EXPECT_EQ(report.stored, 2);
+  EXPECT_EQ(report.skipped, 1);
   EXPECT_EQ(Bytes(store),
             "[视频.example.test]\r\nxl=192.0.2.1\r\nbz=电信\r\nzt=1\r\n"
             "[198.18.8.8]\r\nxl=198.51.100.1\r\nbz=\r\nzt=\r\n");

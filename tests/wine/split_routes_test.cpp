@@ -5,13 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake/fake_ui.h"
-#include "platform/fake/test_window.h"
 #include "platform/win32/win32_system.h"
 #include "routing/config_paths.h"
 #include "routing/split_routes.h"
 #include "routing/split_store.h"
-#include "routing/split_workers.h"
 
 #include "fake_tools.h"
 #include "tests/wine/trace_lines.h"
@@ -21,8 +18,6 @@
 
 namespace quillon::routing {
 namespace {
-
-using platform::Control;
 
 // Deletes the files of a directory, then the directory itself.
 void RemoveDirectoryWithFiles(const std::string& dir) {
@@ -54,7 +49,7 @@ class WineSplitRouting : public ::testing::Test {
   }
 
   void Store(const std::string& destination, const std::string& line, const std::string& status) {
-    ASSERT_TRUE(WriteSplitEntry(system_, SplitStore(system_), {destination, line, status, ""}));
+    ASSERT_TRUE(store_.Write({destination, line, status, ""}));
   }
   // Where a file named `name` would appear if a command made it.
   bool MadeAnywhere(const std::string& name) {
@@ -69,19 +64,20 @@ class WineSplitRouting : public ::testing::Test {
 
   const std::string home_ = TempHome();
   platform::Win32System system_{home_};
-  platform::FakeUi ui_{platform::TestWindowSpec()};
-  SplitRouter router_{system_, ui_};
+  SplitStore store_{SplitStore::Main(system_)};
+  SplitRouter router_{system_, store_};
   platform::wine::FakeToolTrace tools_;
 };
 
 using wine_test::Joined;
+using wine_test::Pass;
 using wine_test::Routed;
 
-// Entries in store order, each looked up once and routed by its answer: the
-// shared network twice, never the DNS server's address; a disabled entry and
-// one without a line only lose their routes; a name that does not resolve is
-// only looked up; an address without a reverse name and an answer in the
-// English tool's format are routed too.
+// Entries in store order, each looked up once, all before the first route
+// command, and routed by its answer: the shared network twice, never the DNS
+// server's address; a disabled entry and one without a line only lose their
+// routes; a name that does not resolve is only looked up; an address without
+// a reverse name and an answer in the English tool's format are routed too.
 TEST_F(WineSplitRouting, EveryEntryIsLookedUpAndRoutedInStoreOrder) {
   Store("multi.example.test", "192.0.2.1", "1");
   Store("nosuch.example.test", "192.0.2.1", "1");
@@ -93,14 +89,14 @@ TEST_F(WineSplitRouting, EveryEntryIsLookedUpAndRoutedInStoreOrder) {
   router_.RouteAllEntries();
 
   EXPECT_EQ(tools_.Recorded(),
-            Joined({Routed("multi.example.test", {"198.18.1.0", "198.18.1.0", "198.18.2.0"}, "192.0.2.1"),
+            Pass({Routed("multi.example.test", {"198.18.1.0", "198.18.1.0", "198.18.2.0"}, "192.0.2.1"),
                     Routed("nosuch.example.test", {}, ""),
                     Routed("off.example.test", {"198.18.7.0"}, ""),
                     Routed("198.18.3.9", {"198.18.3.0"}, "198.51.100.1"),
                     Routed("noline.example.test", {"198.18.8.0"}, ""),
                     Routed("english.example.test", {"198.18.5.0"}, "203.0.113.1")}));
   // The resolve log stays, with the last lookup's output.
-  EXPECT_NE(platform::ToText(system_.FileRead(ConfigFile(system_, "log.txt"))).find("english.example.test"),
+  EXPECT_NE(platform::ToText(system_.FileRead(ConfigFile(system_, kResolveLogName))).find("english.example.test"),
             std::string::npos);
 }
 
@@ -112,10 +108,10 @@ TEST_F(WineSplitRouting, AHostileDestinationOrLineReachesNoCommand) {
   ASSERT_TRUE(system_.RunCommand("cmd /C echo x>probe", true, 1));
   ASSERT_TRUE(MadeAnywhere("probe"));
 
-  ASSERT_TRUE(WritePrivateProfileStringA("a.test&echo x>pwned", "xl", "192.0.2.1", SplitStore(system_).c_str()));
-  ASSERT_TRUE(WritePrivateProfileStringA("a.test&echo x>pwned", "zt", "1", SplitStore(system_).c_str()));
+  ASSERT_TRUE(WritePrivateProfileStringA("a.test&echo x>pwned", "xl", "192.0.2.1", store_.Path().c_str()));
+  ASSERT_TRUE(WritePrivateProfileStringA("a.test&echo x>pwned", "zt", "1", store_.Path().c_str()));
   Store("single.example.test", "192.0.2.1&echo y>pwned2", "1");
-  ASSERT_EQ(ReadSplitStore(system_, SplitStore(system_)).size(), 2u);
+  ASSERT_EQ(store_.Entries().size(), 2u);
 
   router_.RouteAllEntries();
 
@@ -124,31 +120,21 @@ TEST_F(WineSplitRouting, AHostileDestinationOrLineReachesNoCommand) {
   EXPECT_FALSE(MadeAnywhere("pwned2"));
 }
 
-// The add worker on this thread: a name that resolves is stored enabled
-// with its line and note and gets a row; one that does not changes nothing.
-// Either way only the lookup runs, and the resolve log is gone afterwards.
-TEST_F(WineSplitRouting, TheAddWorkerStoresWhatResolvesAndDeletesTheResolveLog) {
-  SplitWorkers workers(system_, ui_, router_);
-  const std::string log = ConfigFile(system_, "log.txt");
-  ui_.texts[Control::组合框1] = "192.0.2.1";
-  ui_.texts[Control::编辑框1] = "备注一";
-
-  ui_.texts[Control::编辑框2] = "multi.example.test";
-  workers.AddEntry();
+// The add: a name that resolves is stored enabled with its line and note;
+// one that does not changes nothing. Either way only the lookup runs, and
+// the resolve log is gone afterwards.
+TEST_F(WineSplitRouting, TheAddStoresWhatResolvesAndDeletesTheResolveLog) {
+  const std::string log = ConfigFile(system_, kResolveLogName);
+  EXPECT_EQ(router_.AddEntry({"multi.example.test", "192.0.2.1", "备注一"}).result, AddOutcome::Stored);
   EXPECT_FALSE(system_.FileExists(log));
   const SplitEntry added{"multi.example.test", "192.0.2.1", "1", "备注一"};
-  EXPECT_EQ(ReadSplitStore(system_, SplitStore(system_)), std::vector<SplitEntry>{added});
-  ASSERT_EQ(ui_.rows.size(), 1u);
-  EXPECT_EQ(ui_.rows[0], SplitRow("1", added, ui_.rows[0][kConnectionColumn]));
+  EXPECT_EQ(store_.Entries(), std::vector<SplitEntry>{added});
 
-  ui_.texts[Control::编辑框2] = "nosuch.example.test";
-  workers.AddEntry();
+  EXPECT_EQ(router_.AddEntry({"nosuch.example.test", "192.0.2.1", ""}).result, AddOutcome::NoAnswer);
   EXPECT_FALSE(system_.FileExists(log));
-  EXPECT_EQ(ReadSplitStore(system_, SplitStore(system_)), std::vector<SplitEntry>{added});
-  EXPECT_EQ(ui_.rows.size(), 1u);
+  EXPECT_EQ(store_.Entries(), std::vector<SplitEntry>{added});
 
   EXPECT_EQ(tools_.Recorded(), Joined({Routed("multi.example.test", {}, ""), Routed("nosuch.example.test", {}, "")}));
-  EXPECT_TRUE(ui_.boxes.empty());
 }
 
 }  // namespace

@@ -25,4 +25,13 @@ inline std::vector<std::string> Joined(const std::vector<std::vector<std::string
   return all;
 }
 
+// A pass over these destinations: every lookup first, in order, then every
+// route command, in order.
+inline std::vector<std::string> Pass(const std::vector<std::vector<std::string>>& parts) {
+  std::vector<std::string> lookups, routes;
+  for (const std::string& line : Joined(parts)) (line.rfind("nslookup ", 0) == 0 ? lookups : routes).push_back(line);
+  lookups.insert(lookups.end(), routes.begin(), routes.end());
+  return lookups;
+}
+
 }  // namespace quillon::wine_test

@@ -14,6 +14,8 @@
 #include <tuple>
 #include <vector>
 
+#include "app/controls.h"
+#include "app/messages.h"
 #include "app/program.h"
 #include "app/window_description.h"
 #include "tests/contract/http_test_server.h"
@@ -33,7 +35,7 @@
 namespace quillon::test {
 namespace {
 
-using platform::Control;
+using app::Control;
 using platform::ControlKind;
 using platform::wine::WinePath;
 
@@ -89,7 +91,7 @@ std::string IniValue(const std::string& file, const std::string& section, const 
   return value;
 }
 
-using wine_test::Joined;
+using wine_test::Pass;
 using wine_test::Routed;
 
 class ProgramTest : public ::testing::Test {
@@ -116,7 +118,7 @@ class ProgramTest : public ::testing::Test {
     RemoveDirectoryWithFiles(home_);
     ASSERT_TRUE(CreateDirectoryA(home_.c_str(), nullptr)) << home_;
     ASSERT_TRUE(tools_.Install(home_));
-    spec_ = app::BuildWindowSpec(Site());
+    spec_ = app::BuildWindowLayout(Site());
   }
 
   void TearDown() override {
@@ -157,7 +159,7 @@ class ProgramTest : public ::testing::Test {
     EXPECT_EQ(code, 0u);
   }
 
-  HWND Find(Control c) const { return FindControl(main_, c); }
+  HWND Find(platform::ControlId c) const { return FindControl(main_, c); }
   std::vector<std::string> Trace() const { return tools_.Recorded(); }
   // The trace once it has grown past `mark` by `count` lines: those lines.
   std::vector<std::string> TraceAfter(std::size_t mark, std::size_t count) const {
@@ -175,7 +177,7 @@ class ProgramTest : public ::testing::Test {
   platform::wine::FakeToolTrace tools_;
   std::unique_ptr<ProgramProcess> program_;
   std::string home_;
-  platform::WindowSpec spec_;
+  platform::WindowLayout spec_;
   HWND main_ = nullptr;
 };
 
@@ -228,13 +230,13 @@ TEST_F(ProgramTest, TheOpenSiteGivesTheNoticeThenTheDescribedWindowAndTheCloseBo
   EXPECT_EQ(outer.left, (GetSystemMetrics(SM_CXSCREEN) - (outer.right - outer.left)) / 2);
   EXPECT_EQ(outer.top, (GetSystemMetrics(SM_CYSCREEN) - (outer.bottom - outer.top)) / 2);
 
-  for (const platform::ControlSpec& c : spec_.controls) {
+  for (const platform::ControlLayout& c : spec_.controls) {
     if (c.kind == ControlKind::Window || c.kind == ControlKind::DropTarget ||
         c.kind == ControlKind::ScriptComponent || c.kind == ControlKind::Menu || c.kind == ControlKind::MenuItem) {
       continue;
     }
-    SCOPED_TRACE(std::string(c.id));
-    HWND control = Find(c.name);
+    SCOPED_TRACE(std::string(c.name));
+    HWND control = Find(c.id);
     ASSERT_NE(control, nullptr);
     HWND parent = c.parent == spec_.mainWindow ? main_ : Find(c.parent);
     ASSERT_EQ(GetParent(control), parent);
@@ -367,7 +369,7 @@ TEST_F(ProgramTest, TheSplitListRoutesAddsAndChangesEntriesThroughTheWindow) {
   EXPECT_EQ(AnswerBox("注意", IDOK), "操作已完成,如果配置没生效，请重启需要分流的应用即可。");
   EXPECT_TRUE(WaitFor([&] { return ListCell(program_->Handle(), list, 0, 4) == "关闭"; }));
   EXPECT_EQ(IniValue(SplitStore(), "single.example.test", "zt"), "-1");
-  const std::vector<std::string> disabled = Joined({Routed("single.example.test", {"198.18.4.0"}, ""), multi});
+  const std::vector<std::string> disabled = Pass({Routed("single.example.test", {"198.18.4.0"}, ""), multi});
   EXPECT_EQ(TraceAfter(mark, disabled.size()), disabled);
 
   mark = Trace().size();
@@ -375,7 +377,7 @@ TEST_F(ProgramTest, TheSplitListRoutesAddsAndChangesEntriesThroughTheWindow) {
   EXPECT_EQ(AnswerBox("注意", IDOK), "操作已完成，如果配置没生效，请重启需要分流的应用即可。");
   EXPECT_TRUE(WaitFor([&] { return ListCell(program_->Handle(), list, 0, 4) == "开启"; }));
   EXPECT_EQ(IniValue(SplitStore(), "single.example.test", "zt"), "1");
-  EXPECT_EQ(TraceAfter(mark, single.size() + multi.size()), Joined({single, multi}));
+  EXPECT_EQ(TraceAfter(mark, single.size() + multi.size()), Pass({single, multi}));
 
   // The window with its rows, for the eye: the screen, written under another
   // name and then renamed, so that the file is whole once it is there.

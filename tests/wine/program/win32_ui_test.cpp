@@ -14,6 +14,8 @@
 namespace quillon::platform::win32 {
 namespace {
 
+using app::Control;
+
 // Waits, on the window thread, until a call from another thread is queued
 // for it.
 bool WaitForQueuedCall() {
@@ -28,7 +30,7 @@ bool WaitForQueuedCall() {
 // row appended from it is there; EndProgram from it ends the loop with its
 // exit code; afterwards calls return at once with empty results.
 TEST(Win32Ui, AWorkersCallsRunOnTheWindowThreadInOrder) {
-  Win32Ui ui(app::BuildWindowSpec("example.test"));
+  Win32Ui ui(app::BuildWindowLayout("example.test"));
   ASSERT_TRUE(ui.Created());
   std::string readBack;
   int rows = -1;
@@ -55,13 +57,13 @@ TEST(Win32Ui, AWorkersCallsRunOnTheWindowThreadInOrder) {
 // worker's blocking read is answered while the handler waits; a worker that
 // waits on a window which goes meanwhile gets the empty result.
 TEST(Win32Ui, DelayAnswersWorkersAndAWindowThatGoesReleasesThem) {
-  Win32Ui ui(app::BuildWindowSpec("example.test"));
+  Win32Ui ui(app::BuildWindowLayout("example.test"));
   ASSERT_TRUE(ui.Created());
   std::atomic<bool> answered{false};
   std::string title, gone = "unchanged";
   std::thread reader, waiter;
   bool queued = false;
-  ui.SetEventSink([&](Control, Event e, const std::string&) {
+  ui.SetEventSink([&](ControlId, Event e, const std::string&) {
     if (e != Event::Created) return true;
     reader = std::thread([&] {
       title = ui.ReadControlText(Control::主窗口);
@@ -79,7 +81,7 @@ TEST(Win32Ui, DelayAnswersWorkersAndAWindowThatGoesReleasesThem) {
   reader.join();
   waiter.join();
   EXPECT_TRUE(answered);
-  EXPECT_EQ(title, app::BuildWindowSpec("example.test").title);
+  EXPECT_EQ(title, app::BuildWindowLayout("example.test").title);
   EXPECT_TRUE(queued);
   EXPECT_EQ(gone, "");
 }

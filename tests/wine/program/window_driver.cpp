@@ -153,11 +153,11 @@ HWND FindTopLevel(const char* windowClass, const std::string& title) {
   return window != nullptr && IsWindowVisible(window) ? window : nullptr;
 }
 
-HWND FindControl(HWND top, platform::Control c) {
+HWND FindControl(HWND top, platform::ControlId c) {
   struct Search {
     int id;
     HWND found;
-  } search{platform::win32::ControlId(c), nullptr};
+  } search{platform::win32::WindowIdOf(c), nullptr};
   EnumChildWindows(
       top,
       [](HWND child, LPARAM data) -> BOOL {

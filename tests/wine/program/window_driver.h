@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/window_model.h"
+#include "platform/window_layout.h"
 
 namespace quillon::test {
 
@@ -52,7 +52,7 @@ std::string RichEditText(HANDLE process, HWND box);
 // The visible top-level window with this class (null for any) and title.
 HWND FindTopLevel(const char* windowClass, const std::string& title);
 // The descendant of `top` with the control's window ID.
-HWND FindControl(HWND top, platform::Control c);
+HWND FindControl(HWND top, platform::ControlId c);
 // `window`'s rectangle in the client coordinates of `parent`.
 RECT RectIn(HWND window, HWND parent);
 

@@ -1,11 +1,11 @@
 // The plan that both stress tests of the split list's workers follow: the
-// logic one over the fakes (routing/) and the one with the real Qt window
+// presenter over the fakes (app/) and the one with the real Qt window
 // (tests/gui/). Test code only.
 #pragma once
 
 #include <string>
 
-namespace quillon::routing::stress {
+namespace quillon::app::stress {
 
 constexpr int kAdds = 100;        // add workers started at once, a destination each
 constexpr int kStored = 30;       // stored before; the window thread works on these
@@ -16,4 +16,4 @@ constexpr char kLine[] = "198.51.100.1";
 inline std::string Added(int i) { return "add" + std::to_string(i) + ".test"; }
 inline std::string Stored(int i) { return "stored" + std::to_string(i) + ".test"; }
 
-}  // namespace quillon::routing::stress
+}  // namespace quillon::app::stress

@@ -1,0 +1,43 @@
+#include "app/messages.h"
+
+namespace quillon::app {
+
+std::string NoticeText(const std::string& siteHost) {
+  return "本程序为Zelkova开发，如有误报，请允许信任或删除不用。\r\n"
+         "本程序为个人委托开发自用，如不慎外泄，请勿用于非法用途\r\n"
+         "\r\n"
+         "开发者：Ferrowin    委托人QQ/微信：512340987\r\n"
+         "委托人所属平台：" +
+         siteHost +
+         "（Veltmark）\r\n"
+         "\r\n"
+         "确定打开程序并开始使用？";
+}
+
+std::string StartFailureText(const std::string& siteHost) {
+  return "程序启动失败，请检查版本号是否过低，或请重新打开试试。\r\n"
+         "如果仍旧无法启动，请前往平台下载最新版：" +
+         siteHost +
+         "\r\n"
+         "或联系程序管理员，微信：512340987";
+}
+
+AddMessage MessageOf(routing::AddOutcome::Result result) {
+  using Result = routing::AddOutcome::Result;
+  switch (result) {
+    case Result::NoLine: return {kChooseLine, kNoteCaption};
+    case Result::NoDestination: return {kEnterDestination, kNoteCaption};
+    case Result::BadDestination: return {kBadDestination, kNoteCaption};
+    case Result::BadLine: return {kBadLine, kNoteCaption};
+    // A row for an entry that is not stored would vanish at the next reload.
+    case Result::NotStored: return {kNotStored, kErrorCaption};
+    case Result::Stored:
+    case Result::NotLookedUp:
+    case Result::NoAnswer: break;
+  }
+  return {};
+}
+
+std::string ImportCountText(int count) { return "本次载入[" + std::to_string(count) + "]条配置已完成"; }
+
+}  // namespace quillon::app

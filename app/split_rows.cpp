@@ -1,0 +1,23 @@
+#include "app/split_rows.h"
+
+#include "app/messages.h"
+#include "platform/text.h"
+
+namespace quillon::app {
+
+std::string StatusText(const std::string& status) { return status == routing::kEnabled ? kEnabledText : kDisabledText; }
+
+platform::Row SplitRow(const std::string& number, const routing::SplitEntry& entry, const std::string& connectionName) {
+  return {number, entry.destination, entry.line, connectionName, StatusText(entry.status), entry.note};
+}
+
+std::vector<platform::Row> SplitRows(const std::vector<routing::SplitEntry>& entries, lines::LineDirectory& lines) {
+  std::vector<platform::Row> rows;
+  rows.reserve(entries.size());
+  for (const routing::SplitEntry& e : entries) {
+    rows.push_back(SplitRow(platform::ToText(static_cast<int>(rows.size()) + 1), e, lines.ConnectionNameOf(e.line)));
+  }
+  return rows;
+}
+
+}  // namespace quillon::app
