@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -292,6 +293,9 @@ std::string PosixSystem::ReadProfileString(const std::string& file, const std::s
     if (LoadDocument(file, document) == Load::Loaded) value = document->Value(section, key);
   }
   std::string result = value ? std::move(*value) : fallback;
+  // The Windows function takes the fallback as a C string (the engine ends
+  // values at a NUL already).
+  result.resize(std::min(result.find('\0'), result.size()));
   if (result.size() > kIniValueLimit) result.resize(kIniValueLimit);
   return result;
 }
