@@ -287,6 +287,14 @@ TEST_F(IniContract, ANulEndsTheNameOrValueItStandsIn) {
   EXPECT_EQ(system_->IniRead(file, "S", "missing", std::string("ab\0cd", 5)), "ab");
 }
 
+TEST_F(IniContract, ByteEightyInAGbkFileIsTheEuroSign) {
+  // Code page 936 maps the single byte 0x80 to U+20AC; the Linux build reads
+  // a GBK file converted to UTF-8.
+  const std::string euro = platform::SystemCharRule() == platform::CharRule::Gbk ? "\x80" : "\xE2\x82\xAC";
+  const std::string file = Seed("euro.ini", "[\xD6\xD0\xCE\xC4]\r\nprice=\x80" "5\r\n");
+  EXPECT_EQ(Read(file, kChinese, "price"), euro + "5");
+}
+
 TEST_F(IniContract, ASectionNameOfBlanksOnlyReadsAsEmptyWithoutTouchingTheFile) {
   const std::string file = Seed("blank.ini",
                                 "k=head\r\n"
