@@ -23,6 +23,7 @@
 #include "platform/posix/ini_engine.h"
 #include "platform/posix/posix_system.h"
 #include "platform/posix/text_encoding.h"
+#include "platform/text.h"
 
 namespace quillon::platform {
 
@@ -294,9 +295,17 @@ std::string PosixSystem::ReadProfileString(const std::string& file, const std::s
   }
   std::string result = value ? std::move(*value) : fallback;
   // The Windows function takes the fallback as a C string (the engine ends
-  // values at a NUL already).
+  // values at a NUL already), and never hands back part of a character.
   result.resize(std::min(result.find('\0'), result.size()));
-  if (result.size() > kIniValueLimit) result.resize(kIniValueLimit);
+  if (result.size() > kIniValueLimit) {
+    std::size_t whole = 0;  // the end of the last character that fits
+    for (;;) {
+      const std::size_t next = whole + CharLength(result, whole, SystemCharRule());
+      if (next > kIniValueLimit) break;
+      whole = next;
+    }
+    result.resize(whole);
+  }
   return result;
 }
 

@@ -158,6 +158,20 @@ TEST_F(PosixIniStore, FilesFromWindowsAreReadAsUtf8AndLeftUntouched) {
   EXPECT_EQ(system_.IniSections(dir_ + "/gbk.ini"), std::vector<std::string>{"\xE4\xB8\xAD\xE6\x96\x87.test"});
 }
 
+TEST_F(PosixIniStore, ALongValueIsCutAtTheLastWholeCharacter) {
+  // After "xx" the 10,239-byte limit falls inside a three- and a four-byte
+  // character alike; what comes back is still UTF-8.
+  const std::string file = dir_ + "/store.ini";
+  for (const std::string ch : {"\xE4\xB8\xAD", "\xF0\x9F\x98\x80"}) {
+    std::string value = "xx";
+    while (value.size() <= kIniValueLimit) value += ch;
+    const std::string expected = value.substr(0, 2 + (kIniValueLimit - 2) / ch.size() * ch.size());
+    ASSERT_TRUE(system_.IniWrite(file, "S", "k", value));
+    EXPECT_EQ(system_.IniRead(file, "S", "k"), expected) << ch.size();
+    EXPECT_EQ(system_.IniRead(file, "S", "missing", value), expected) << "the fallback, " << ch.size();
+  }
+}
+
 TEST(BaseDirectory, BesideTheProgramInABuildTreeElseTheUsersConfiguration) {
   EXPECT_EQ(ChooseBaseDirectory("/work/build/app", true, "/home/u/.cfg", "/home/u"), "/work/build/app");
   EXPECT_EQ(ChooseBaseDirectory("/usr/bin", true, "/home/u/.cfg", "/home/u"), "/home/u/.cfg/quillon")
