@@ -4,6 +4,14 @@
 // the new content goes to a temporary file in the same directory, which is
 // flushed to disk and then renamed over the old file, so a crash leaves
 // either the old store or the new one, never a mixture.
+//
+// A store is a regular file, reached without following a symbolic link at
+// its own name: a link planted where a store should be (in a directory that
+// others can write) would otherwise feed another user's file in, or have a
+// write overwrite it. Reads refuse such a link; writes refuse it and never
+// write through one (the temporary file is made exclusively, and a rename
+// replaces a directory entry, never what a link points to). Whether the
+// config directory itself is sound is ConfigDirectoryProblem's question.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -135,10 +143,11 @@ void Remember(const std::string& path, const Stamp& stamp, std::shared_ptr<const
 enum class Load { Loaded, Missing, Failed };
 
 // The parsed file (from the cache when the file has not changed). Missing:
-// there is no such file. Failed: it exists but cannot be read as a file.
+// there is no such file. Failed: it exists but is no store (a symbolic link,
+// a directory, a pipe...) or cannot be read.
 Load LoadDocument(const std::string& path, std::shared_ptr<const ini::Document>& document) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return (errno == ENOENT || errno == ENOTDIR) ? Load::Missing : Load::Failed;
+  if (::lstat(path.c_str(), &info) != 0) return (errno == ENOENT || errno == ENOTDIR) ? Load::Missing : Load::Failed;
   if (!S_ISREG(info.st_mode)) return Load::Failed;
   for (auto& cached : Cache()) {
     if (cached.path == path && cached.stamp == Stamp::Of(info)) {
@@ -146,7 +155,9 @@ Load LoadDocument(const std::string& path, std::shared_ptr<const ini::Document>&
       return Load::Loaded;
     }
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // The entry may change between the look and the open: the open follows no
+  // link, and does not wait on a pipe put there meanwhile.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT ? Load::Missing : Load::Failed;
   std::string content;
   const bool read = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadAll(fd, content);
@@ -158,23 +169,12 @@ Load LoadDocument(const std::string& path, std::shared_ptr<const ini::Document>&
   return Load::Loaded;
 }
 
-// The file that a write replaces: the target of a symbolic link, so that the
-// link stays a link.
-std::string WriteTarget(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-      std::string target(real);
-      std::free(real);
-      return target;
-    }
-  }
-  return path;
-}
-
 // Writes `bytes` to a temporary file beside `path`, flushes it to disk and
-// renames it over `path`. The file keeps the permissions of the file it
-// replaces; a new file gets the usual ones (0666 less the umask).
+// renames it over `path`; false, with nothing written, when `path` is there
+// but is no regular file (a symbolic link included). A new file is readable
+// and writable by its owner only (0600); a replaced file keeps the
+// permissions of the old one, less any write permission for others and the
+// special bits.
 bool ReplaceFile(const std::string& path, const std::string& bytes, Stamp& stamp) {
   static std::atomic<unsigned> counter{0};
   const std::string directory = DirectoryOf(path);
@@ -182,20 +182,21 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, Stamp& stamp
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
 
   struct stat old {};
-  const bool replacing = ::stat(path.c_str(), &old) == 0;
+  const bool replacing = ::lstat(path.c_str(), &old) == 0;
+  if (replacing ? !S_ISREG(old.st_mode) : errno != ENOENT) return false;
 
   std::string temporary;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temporary = directory + "/." + name + ".tmp-" + std::to_string(::getpid()) + "-" +
                 std::to_string(counter.fetch_add(1));
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
 
   struct stat written {};
-  bool ok = (!replacing || ::fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, bytes) && ::fsync(fd) == 0 &&
+  bool ok = (!replacing || ::fchmod(fd, old.st_mode & 0755) == 0) && WriteAll(fd, bytes) && ::fsync(fd) == 0 &&
             ::fstat(fd, &written) == 0;
   ok = (::close(fd) == 0) && ok;
   if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
@@ -315,12 +316,11 @@ namespace {
 // whether anything changed. The file is written only when something did.
 bool EditFile(const std::string& file, bool createsFile, const std::function<bool(ini::Document&)>& edit) {
   std::lock_guard<std::mutex> writing(WriterLock());
-  const std::string target = WriteTarget(file);
   std::shared_ptr<const ini::Document> loaded;
   Load load;
   {
     std::lock_guard<std::mutex> hold(IniLock());
-    load = LoadDocument(target, loaded);
+    load = LoadDocument(file, loaded);
   }
   switch (load) {
     case Load::Failed:
@@ -328,7 +328,7 @@ bool EditFile(const std::string& file, bool createsFile, const std::function<boo
     case Load::Missing:
       // Deleting from a missing file succeeds and creates nothing; a value
       // creates the file, but never its directory.
-      if (!IsDirectory(DirectoryOf(target))) return false;
+      if (!IsDirectory(DirectoryOf(file))) return false;
       if (!createsFile) return true;
       loaded = std::make_shared<const ini::Document>();
       break;
@@ -338,9 +338,9 @@ bool EditFile(const std::string& file, bool createsFile, const std::function<boo
   auto edited = std::make_shared<ini::Document>(*loaded);
   if (!edit(*edited)) return true;
   Stamp stamp;
-  if (!ReplaceFile(target, edited->Content(), stamp)) return false;
+  if (!ReplaceFile(file, edited->Content(), stamp)) return false;
   std::lock_guard<std::mutex> hold(IniLock());
-  Remember(target, stamp, std::move(edited));
+  Remember(file, stamp, std::move(edited));
   return true;
 }
 

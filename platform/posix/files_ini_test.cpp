@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -58,7 +59,7 @@ class PosixIniStore : public ::testing::Test {
 TEST_F(PosixIniStore, AWriteReplacesTheFileAndLeavesNoTemporaryFile) {
   const std::string file = dir_ + "/store.ini";
   Put(file, "[S]\r\nk=1\r\n");
-  ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+  ASSERT_EQ(::chmod(file.c_str(), 0660), 0);
   struct stat before {};
   ASSERT_EQ(::stat(file.c_str(), &before), 0);
 
@@ -67,9 +68,14 @@ TEST_F(PosixIniStore, AWriteReplacesTheFileAndLeavesNoTemporaryFile) {
   struct stat after {};
   ASSERT_EQ(::stat(file.c_str(), &after), 0);
   EXPECT_NE(after.st_ino, before.st_ino) << "the file was changed in place, not replaced";
-  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(after.st_mode & 07777, 0640u) << "its mode, less write permission for others";
   EXPECT_EQ(Get(file), "[S]\r\nk=2\r\n");
   EXPECT_EQ(Names(), std::vector<std::string>{"store.ini"});
+
+  const std::string made = dir_ + "/new.ini";
+  ASSERT_TRUE(system_.IniWrite(made, "S", "k", "1"));
+  ASSERT_EQ(::stat(made.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode & 07777, 0600u);
 }
 
 TEST_F(PosixIniStore, AFailedWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
@@ -93,16 +99,30 @@ TEST_F(PosixIniStore, AFailedWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
   EXPECT_EQ(Names(), std::vector<std::string>{"store.ini"});
 }
 
-TEST_F(PosixIniStore, ALinkedStoreIsWrittenThroughTheLink) {
-  const std::string real = dir_ + "/real.ini";
+TEST_F(PosixIniStore, ALinkWhereAStoreShouldBeIsNeitherReadNorWrittenThrough) {
+  // As planted in a shared directory: a link to another user's file, and a
+  // link to a file that is not there yet.
+  const std::string real = dir_ + "/other-users.ini";
   const std::string link = dir_ + "/link.ini";
+  const std::string dangling = dir_ + "/dangling.ini";
   Put(real, "[S]\nk=1\n");
   ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
-  ASSERT_TRUE(system_.IniWrite(link, "S", "k", "2"));
+  ASSERT_EQ(::symlink((dir_ + "/absent.ini").c_str(), dangling.c_str()), 0);
+
+  EXPECT_EQ(system_.IniRead(link, "S", "k", "fallback"), "fallback");
+  EXPECT_TRUE(system_.IniSections(link).empty());
+  EXPECT_FALSE(system_.IniWrite(link, "S", "k", "2"));
+  EXPECT_FALSE(system_.IniWriteMany(link, {{"S", "k", "2"}}));
+  EXPECT_FALSE(system_.IniWrite(link, "S", std::nullopt, std::nullopt));
+  EXPECT_FALSE(system_.IniWrite(dangling, "S", "k", "2"));
+
+  EXPECT_EQ(Get(real), "[S]\nk=1\n");
   struct stat info {};
   ASSERT_EQ(::lstat(link.c_str(), &info), 0);
   EXPECT_TRUE(S_ISLNK(info.st_mode));
-  EXPECT_EQ(Get(real), "[S]\nk=2\n");
+  auto names = Names();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"dangling.ini", "link.ini", "other-users.ini"}));
 }
 
 TEST_F(PosixIniStore, ReadsSeeChangesMadeByOtherPrograms) {
@@ -181,10 +201,16 @@ TEST(BaseDirectory, BesideTheProgramInABuildTreeElseTheUsersConfiguration) {
   EXPECT_EQ(ChooseBaseDirectory("/opt/q", false, "", nullptr), "/opt/q");
 }
 
-TEST_F(PosixIniStore, ADirectoryIsNoStore) {
-  EXPECT_FALSE(system_.IniWrite(dir_, "S", "k", "v"));
-  EXPECT_TRUE(system_.IniSections(dir_).empty());
-  EXPECT_EQ(system_.IniRead(dir_, "S", "k", "fallback"), "fallback");
+TEST_F(PosixIniStore, OnlyARegularFileIsAStore) {
+  // A pipe would hold a read for ever.
+  const std::string pipe = dir_ + "/pipe.ini";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (const std::string& path : {dir_, pipe}) {
+    EXPECT_FALSE(system_.IniWrite(path, "S", "k", "v")) << path;
+    EXPECT_TRUE(system_.IniSections(path).empty()) << path;
+    EXPECT_EQ(system_.IniRead(path, "S", "k", "fallback"), "fallback") << path;
+  }
+  EXPECT_EQ(Names(), std::vector<std::string>{"pipe.ini"});
 }
 
 }  // namespace
