@@ -79,6 +79,15 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Makes `path` and every missing directory above it, each for the user
+// alone (0700); directories that are there already stay as they are.
+void MakeDirectories(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    ::mkdir(path.substr(0, slash).c_str(), 0700);
+  }
+  ::mkdir(path.c_str(), 0700);
+}
+
 // ---- The INI store ----------------------------------------------------------
 
 // What identifies one version of a file: a replaced file is a new inode, a
@@ -241,25 +250,21 @@ std::string ExecutablePath() {
 }
 
 std::string PosixSystem::ProgramDirectory() {
-  if (!homeOverride_.empty()) {
-    std::string home = homeOverride_;
-    while (home.size() > 1 && home.back() == '/') home.pop_back();
-    return home;
-  }
   std::call_once(baseOnce_, [this] {
+    // The base directory is made when it is not there yet (with its parents):
+    // the config directory inside it is made one level only.
+    if (!homeOverride_.empty()) {
+      base_ = homeOverride_;
+      while (base_.size() > 1 && base_.back() == '/') base_.pop_back();
+      MakeDirectories(base_);
+      return;
+    }
     const std::string exe = ExecutablePath();
     if (exe.empty()) return;
     const std::string directory = DirectoryOf(exe);
     base_ = ChooseBaseDirectory(directory, ::access(directory.c_str(), W_OK) == 0, std::getenv("XDG_CONFIG_HOME"),
                                 std::getenv("HOME"));
-    // A directory of its own below the user's configuration: made here, with
-    // its parents, since the config directory inside it is made one level only.
-    if (base_ != directory) {
-      for (std::size_t slash = base_.find('/', 1); slash != std::string::npos; slash = base_.find('/', slash + 1)) {
-        ::mkdir(base_.substr(0, slash).c_str(), 0700);
-      }
-      ::mkdir(base_.c_str(), 0700);
-    }
+    if (base_ != directory) MakeDirectories(base_);
   });
   return base_;
 }
@@ -269,7 +274,9 @@ bool PosixSystem::FileExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &info) == 0;
 }
 
-bool PosixSystem::CreateDirectory(const std::string& path) { return !path.empty() && ::mkdir(path.c_str(), 0777) == 0; }
+// The one directory made through this service is the config directory: it
+// is the user's alone.
+bool PosixSystem::CreateDirectory(const std::string& path) { return !path.empty() && ::mkdir(path.c_str(), 0700) == 0; }
 
 ByteArray PosixSystem::FileRead(const std::string& path) {
   if (path.empty()) return {};

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -211,6 +212,33 @@ TEST_F(PosixIniStore, OnlyARegularFileIsAStore) {
     EXPECT_EQ(system_.IniRead(path, "S", "k", "fallback"), "fallback") << path;
   }
   EXPECT_EQ(Names(), std::vector<std::string>{"pipe.ini"});
+}
+
+// Config directories below a scratch directory of the test's (0700, in /tmp,
+// whose sticky bit keeps others from swapping it).
+class PosixConfigDirectory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/quillon-home-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string dir_;
+};
+
+TEST_F(PosixConfigDirectory, AMissingHomeIsMadeForTheUserAlone) {
+  const std::string home = dir_ + "/made/home";
+  PosixSystem system(home + "/");
+  EXPECT_EQ(system.ProgramDirectory(), home);
+  const std::string config = home + "/\xE5\x88\x86\xE6\xB5\x81\xE5\x99\xA8\xE9\x85\x8D\xE7\xBD\xAE";  // 分流器配置
+  ASSERT_TRUE(system.CreateDirectory(config));
+  for (const std::string& path : {dir_ + "/made", home, config}) {
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0) << path;
+    EXPECT_EQ(info.st_mode & 07777, 0700u) << path;
+  }
+  EXPECT_TRUE(system.IniWrite(config + "/http.ini", "example.test", "xl", "192.0.2.1"));
 }
 
 }  // namespace
