@@ -13,6 +13,7 @@
 // replaces a directory entry, never what a link points to). Whether the
 // config directory itself is sound is ConfigDirectoryProblem's question.
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,7 +21,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
@@ -236,18 +240,25 @@ std::string ChooseBaseDirectory(const std::string& programDirectory, bool progra
   return programDirectory;
 }
 
-std::string ExecutablePath() {
-  std::string exe(256, '\0');
+namespace {
+
+// What the symbolic link `path` holds; empty when it cannot be read.
+std::string ReadLink(const std::string& path) {
+  std::string target(256, '\0');
   for (;;) {
-    const ssize_t length = ::readlink("/proc/self/exe", exe.data(), exe.size());
+    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
     if (length < 0) return {};
-    if (static_cast<std::size_t>(length) < exe.size()) {
-      exe.resize(static_cast<std::size_t>(length));
-      return exe;
+    if (static_cast<std::size_t>(length) < target.size()) {
+      target.resize(static_cast<std::size_t>(length));
+      return target;
     }
-    exe.resize(exe.size() * 2);
+    target.resize(target.size() * 2);
   }
 }
+
+}  // namespace
+
+std::string ExecutablePath() { return ReadLink("/proc/self/exe"); }
 
 std::string PosixSystem::ProgramDirectory() {
   std::call_once(baseOnce_, [this] {
@@ -290,6 +301,157 @@ ByteArray PosixSystem::FileRead(const std::string& path) {
 }
 
 bool PosixSystem::FileDelete(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
+
+// ---- Where the stores live ---------------------------------------------------
+//
+// Another user must not be able to change what the config directory's path
+// leads to, or the stores in it: not by writing into the config directory
+// (a store replaced), nor by writing into a directory on the way to it (the
+// config directory renamed away and another put in its place), nor by owning
+// one of them (an owner may change its mode at any time). So:
+// - the config directory is a directory, not a symbolic link, owned by the
+//   calling user (root's for root), with no write permission for its group
+//   or others;
+// - every directory above it, up to "/", belongs to the user or to root and
+//   has no write permission for its group or others, unless its sticky bit
+//   is set (as on /tmp, where only an entry's owner may rename or remove it);
+// - a symbolic link on the way is followed, and the directories it leads
+//   through are held to the same rule; a link in a directory that others may
+//   write (a sticky one) must belong to the user or root.
+// What is not there yet is no problem: the program makes it, for the user
+// alone, in a directory that nobody else can write.
+
+namespace {
+
+std::string UserText(uid_t uid) {
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  char buffer[4096];
+  const bool named = ::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr;
+  return (named ? std::string(found->pw_name) + " " : std::string()) + "(uid " + std::to_string(uid) + ")";
+}
+
+std::string ModeText(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+bool OthersMayWrite(const struct stat& info) { return (info.st_mode & (S_IWGRP | S_IWOTH)) != 0; }
+
+// The names between the slashes of `path`, without empty ones and ".".
+std::deque<std::string> PathParts(const std::string& path) {
+  std::deque<std::string> parts;
+  std::size_t begin = 0;
+  while (begin <= path.size()) {
+    const std::size_t end = std::min(path.find('/', begin), path.size());
+    if (end > begin && path.compare(begin, end - begin, ".") != 0) parts.push_back(path.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  return parts;
+}
+
+std::string JoinPath(const std::string& directory, const std::string& name) {
+  return directory == "/" ? "/" + name : directory + "/" + name;
+}
+
+// The problem of a path whose status could not be read (errno says why).
+std::string Unexaminable(const std::string& path) {
+  const int error = errno;
+  return "cannot examine " + path + ": " + std::strerror(error);
+}
+
+// Why the directory `path` (its status `info`) on the way to the config
+// directory lets others change what lies below it; empty when it does not.
+std::string AboveProblem(const std::string& path, const struct stat& info, uid_t self) {
+  if (info.st_uid != self && info.st_uid != 0) {
+    return path + ", above the config directory, belongs to " + UserText(info.st_uid) +
+           ", who could put another config directory in its place";
+  }
+  if (OthersMayWrite(info) && (info.st_mode & S_ISVTX) == 0) {
+    return "other users may write into " + path + ", above the config directory (mode " + ModeText(info.st_mode) +
+           "), and put another config directory in its place";
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string PosixSystem::ConfigDirectoryProblem(const std::string& directory) {
+  if (directory.empty()) return "no config directory was given";
+  std::string absolute = directory;
+  if (absolute[0] != '/') {
+    char* current = ::getcwd(nullptr, 0);
+    if (current == nullptr) return Unexaminable(".");
+    absolute = std::string(current) + "/" + absolute;
+    std::free(current);
+  }
+  std::deque<std::string> parts = PathParts(absolute);
+  if (parts.empty() || parts.back() == "..") return "the config directory " + directory + " names no directory";
+  const std::string name = parts.back();
+  parts.pop_back();
+  const uid_t self = ::geteuid();
+
+  // The directories above it, from "/" down, as the system walks them:
+  // `at` is where the walk stands, a path without links, checked.
+  std::string at = "/";
+  struct stat atInfo {};
+  if (::stat("/", &atInfo) != 0) return Unexaminable("/");
+  if (std::string problem = AboveProblem("/", atInfo, self); !problem.empty()) return problem;
+  int links = 0;
+  while (!parts.empty()) {
+    const std::string part = std::move(parts.front());
+    parts.pop_front();
+    if (part == "..") {
+      at = DirectoryOf(at);
+      if (::stat(at.c_str(), &atInfo) != 0) return Unexaminable(at);
+      continue;
+    }
+    const std::string next = JoinPath(at, part);
+    struct stat info {};
+    if (::lstat(next.c_str(), &info) != 0) {
+      if (errno == ENOENT) return {};
+      return Unexaminable(next);
+    }
+    if (S_ISLNK(info.st_mode)) {
+      if (++links > 40) return "too many symbolic links on the way to the config directory " + directory;
+      if (info.st_uid != self && info.st_uid != 0 && OthersMayWrite(atInfo)) {
+        return "the symbolic link " + next + ", on the way to the config directory, belongs to " +
+               UserText(info.st_uid) + " in a directory that others may write";
+      }
+      const std::string target = ReadLink(next);
+      if (target.empty()) return Unexaminable(next);
+      const std::deque<std::string> targetParts = PathParts(target);
+      parts.insert(parts.begin(), targetParts.begin(), targetParts.end());
+      if (target[0] == '/') {
+        at = "/";
+        if (::stat("/", &atInfo) != 0) return Unexaminable("/");
+      }
+      continue;
+    }
+    if (!S_ISDIR(info.st_mode)) return next + ", on the way to the config directory, is not a directory";
+    if (std::string problem = AboveProblem(next, info, self); !problem.empty()) return problem;
+    at = next;
+    atInfo = info;
+  }
+
+  const std::string config = JoinPath(at, name);
+  struct stat info {};
+  if (::lstat(config.c_str(), &info) != 0) return errno == ENOENT ? std::string() : Unexaminable(config);
+  if (S_ISLNK(info.st_mode)) {
+    return "the config directory " + directory + " is a symbolic link; it must be a directory of its own";
+  }
+  if (!S_ISDIR(info.st_mode)) return "the config directory " + directory + " is not a directory";
+  if (info.st_uid != self) {
+    return "the config directory " + directory + " belongs to " + UserText(info.st_uid) + ", not to you, " +
+           UserText(self);
+  }
+  if (OthersMayWrite(info)) {
+    return "other users may write into the config directory " + directory + " (mode " + ModeText(info.st_mode) +
+           "); make it yours alone: chmod go-w " + directory;
+  }
+  return {};
+}
 
 // ---- INI files --------------------------------------------------------------
 

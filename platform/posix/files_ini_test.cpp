@@ -224,8 +224,73 @@ class PosixConfigDirectory : public ::testing::Test {
     dir_ = pattern;
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
+  // Makes the directory with exactly `mode` (whatever the umask).
+  std::string Make(const std::string& name, mode_t mode) const {
+    const std::string path = dir_ + "/" + name;
+    EXPECT_EQ(::mkdir(path.c_str(), 0700), 0) << path;
+    EXPECT_EQ(::chmod(path.c_str(), mode), 0) << path;
+    return path;
+  }
+  std::string Problem(const std::string& path) { return system_.ConfigDirectoryProblem(path); }
+  static void ExpectOneLineNaming(const std::string& problem, const std::string& path) {
+    EXPECT_NE(problem.find(path), std::string::npos) << problem;
+    EXPECT_EQ(problem.find('\n'), std::string::npos) << problem;
+  }
+
   std::string dir_;
+  PosixSystem system_;
 };
+
+TEST_F(PosixConfigDirectory, TheUsersOwnDirectoryHoldsTheStoresWhetherMadeYetOrNot) {
+  const std::string home = Make("home", 0755);
+  EXPECT_EQ(Problem(home + "/cfg"), "");
+  Make("home/cfg", 0700);
+  EXPECT_EQ(Problem(home + "/cfg"), "");
+  EXPECT_EQ(Problem(home + "/../home/./cfg/"), "");
+  // A link on the way is followed to a sound directory.
+  ASSERT_EQ(::symlink("home", (dir_ + "/via").c_str()), 0);
+  EXPECT_EQ(Problem(dir_ + "/via/cfg"), "");
+  // Others may write into a sticky directory, but not rename what is ours.
+  Make("shared", 01777);
+  EXPECT_EQ(Problem(dir_ + "/shared/cfg"), "");
+}
+
+TEST_F(PosixConfigDirectory, ADirectoryThatOthersMayWriteOrSwapIsRefusedInOneLine) {
+  const std::string groupHome = Make("group", 0770);
+  ExpectOneLineNaming(Problem(groupHome + "/cfg"), groupHome);
+  Make("group/cfg", 0700);
+  ExpectOneLineNaming(Problem(groupHome + "/cfg"), groupHome);
+
+  const std::string home = Make("home", 0755);
+  const std::string open = Make("home/open", 0775);
+  ExpectOneLineNaming(Problem(open), "chmod go-w " + open);
+
+  Make("home/real", 0700);
+  ASSERT_EQ(::symlink("real", (home + "/cfg").c_str()), 0);
+  ExpectOneLineNaming(Problem(home + "/cfg"), "symbolic link");
+
+  // A link on the way that leads through a directory others may write.
+  const std::string everyone = Make("everyone", 0777);
+  Make("everyone/home", 0700);
+  ASSERT_EQ(::symlink((everyone + "/home").c_str(), (dir_ + "/via").c_str()), 0);
+  ExpectOneLineNaming(Problem(dir_ + "/via/cfg"), everyone);
+}
+
+TEST_F(PosixConfigDirectory, ADirectoryOfAnotherUserIsRefused) {
+  if (::geteuid() != 0) {
+    if (std::getenv("QUILLON_ALLOW_SKIP") != nullptr) GTEST_SKIP() << "needs root to give a directory away";
+    FAIL() << "needs root to give a directory away (QUILLON_ALLOW_SKIP=1 skips)";
+  }
+  const uid_t nobody = 65534;
+  const std::string home = Make("theirs", 0755);
+  ASSERT_EQ(::chown(home.c_str(), nobody, nobody), 0);
+  ExpectOneLineNaming(Problem(home + "/cfg"), "uid 65534");
+
+  const std::string mine = Make("mine", 0755);
+  const std::string config = Make("mine/cfg", 0700);
+  ASSERT_EQ(::chown(config.c_str(), nobody, nobody), 0);
+  ExpectOneLineNaming(Problem(config), "uid 65534");
+}
 
 TEST_F(PosixConfigDirectory, AMissingHomeIsMadeForTheUserAlone) {
   const std::string home = dir_ + "/made/home";
@@ -238,6 +303,7 @@ TEST_F(PosixConfigDirectory, AMissingHomeIsMadeForTheUserAlone) {
     ASSERT_EQ(::stat(path.c_str(), &info), 0) << path;
     EXPECT_EQ(info.st_mode & 07777, 0700u) << path;
   }
+  EXPECT_EQ(system.ConfigDirectoryProblem(config), "");
   EXPECT_TRUE(system.IniWrite(config + "/http.ini", "example.test", "xl", "192.0.2.1"));
 }
 
