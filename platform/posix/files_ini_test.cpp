@@ -214,6 +214,13 @@ TEST_F(PosixIniStore, OnlyARegularFileIsAStore) {
   EXPECT_EQ(Names(), std::vector<std::string>{"pipe.ini"});
 }
 
+TEST_F(PosixIniStore, TheRoutingLockIsNeverOpenedThroughALink) {
+  const std::string target = dir_ + "/other-users-file";
+  ASSERT_EQ(::symlink(target.c_str(), (dir_ + "/routing.lock").c_str()), 0);
+  system_.LockRouting(dir_ + "/routing.lock");
+  EXPECT_EQ(Names(), std::vector<std::string>{"routing.lock"}) << "the link's target was made";
+}
+
 // Config directories below a scratch directory of the test's (0700, in /tmp,
 // whose sticky bit keeps others from swapping it).
 class PosixConfigDirectory : public ::testing::Test {
