@@ -4,14 +4,27 @@
 // the new content goes to a temporary file in the same directory, which is
 // flushed to disk and then renamed over the old file, so a crash leaves
 // either the old store or the new one, never a mixture.
+//
+// A store is a regular file, reached without following a symbolic link at
+// its own name: a link planted where a store should be (in a directory that
+// others can write) would otherwise feed another user's file in, or have a
+// write overwrite it. Reads refuse such a link; writes refuse it and never
+// write through one (the temporary file is made exclusively, and a rename
+// replaces a directory entry, never what a link points to). Whether the
+// config directory itself is sound is ConfigDirectoryProblem's question.
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <functional>
 #include <list>
 #include <memory>
@@ -22,6 +35,7 @@
 #include "platform/posix/ini_engine.h"
 #include "platform/posix/posix_system.h"
 #include "platform/posix/text_encoding.h"
+#include "platform/text.h"
 
 namespace quillon::platform {
 
@@ -67,6 +81,15 @@ std::string DirectoryOf(const std::string& path) {
 bool IsDirectory(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Makes `path` and every missing directory above it, each for the user
+// alone (0700); directories that are there already stay as they are.
+void MakeDirectories(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    ::mkdir(path.substr(0, slash).c_str(), 0700);
+  }
+  ::mkdir(path.c_str(), 0700);
 }
 
 // ---- The INI store ----------------------------------------------------------
@@ -133,10 +156,11 @@ void Remember(const std::string& path, const Stamp& stamp, std::shared_ptr<const
 enum class Load { Loaded, Missing, Failed };
 
 // The parsed file (from the cache when the file has not changed). Missing:
-// there is no such file. Failed: it exists but cannot be read as a file.
+// there is no such file. Failed: it exists but is no store (a symbolic link,
+// a directory, a pipe...) or cannot be read.
 Load LoadDocument(const std::string& path, std::shared_ptr<const ini::Document>& document) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return (errno == ENOENT || errno == ENOTDIR) ? Load::Missing : Load::Failed;
+  if (::lstat(path.c_str(), &info) != 0) return (errno == ENOENT || errno == ENOTDIR) ? Load::Missing : Load::Failed;
   if (!S_ISREG(info.st_mode)) return Load::Failed;
   for (auto& cached : Cache()) {
     if (cached.path == path && cached.stamp == Stamp::Of(info)) {
@@ -144,7 +168,9 @@ Load LoadDocument(const std::string& path, std::shared_ptr<const ini::Document>&
       return Load::Loaded;
     }
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // The entry may change between the look and the open: the open follows no
+  // link, and does not wait on a pipe put there meanwhile.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT ? Load::Missing : Load::Failed;
   std::string content;
   const bool read = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadAll(fd, content);
@@ -156,23 +182,12 @@ Load LoadDocument(const std::string& path, std::shared_ptr<const ini::Document>&
   return Load::Loaded;
 }
 
-// The file that a write replaces: the target of a symbolic link, so that the
-// link stays a link.
-std::string WriteTarget(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-    if (char* real = ::realpath(path.c_str(), nullptr)) {
-      std::string target(real);
-      std::free(real);
-      return target;
-    }
-  }
-  return path;
-}
-
 // Writes `bytes` to a temporary file beside `path`, flushes it to disk and
-// renames it over `path`. The file keeps the permissions of the file it
-// replaces; a new file gets the usual ones (0666 less the umask).
+// renames it over `path`; false, with nothing written, when `path` is there
+// but is no regular file (a symbolic link included). A new file is readable
+// and writable by its owner only (0600); a replaced file keeps the
+// permissions of the old one, less any write permission for others and the
+// special bits.
 bool ReplaceFile(const std::string& path, const std::string& bytes, Stamp& stamp) {
   static std::atomic<unsigned> counter{0};
   const std::string directory = DirectoryOf(path);
@@ -180,20 +195,21 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, Stamp& stamp
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
 
   struct stat old {};
-  const bool replacing = ::stat(path.c_str(), &old) == 0;
+  const bool replacing = ::lstat(path.c_str(), &old) == 0;
+  if (replacing ? !S_ISREG(old.st_mode) : errno != ENOENT) return false;
 
   std::string temporary;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temporary = directory + "/." + name + ".tmp-" + std::to_string(::getpid()) + "-" +
                 std::to_string(counter.fetch_add(1));
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
 
   struct stat written {};
-  bool ok = (!replacing || ::fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, bytes) && ::fsync(fd) == 0 &&
+  bool ok = (!replacing || ::fchmod(fd, old.st_mode & 0755) == 0) && WriteAll(fd, bytes) && ::fsync(fd) == 0 &&
             ::fstat(fd, &written) == 0;
   ok = (::close(fd) == 0) && ok;
   if (ok) ok = ::rename(temporary.c_str(), path.c_str()) == 0;
@@ -224,39 +240,42 @@ std::string ChooseBaseDirectory(const std::string& programDirectory, bool progra
   return programDirectory;
 }
 
-std::string ExecutablePath() {
-  std::string exe(256, '\0');
+namespace {
+
+// What the symbolic link `path` holds; empty when it cannot be read.
+std::string ReadLink(const std::string& path) {
+  std::string target(256, '\0');
   for (;;) {
-    const ssize_t length = ::readlink("/proc/self/exe", exe.data(), exe.size());
+    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
     if (length < 0) return {};
-    if (static_cast<std::size_t>(length) < exe.size()) {
-      exe.resize(static_cast<std::size_t>(length));
-      return exe;
+    if (static_cast<std::size_t>(length) < target.size()) {
+      target.resize(static_cast<std::size_t>(length));
+      return target;
     }
-    exe.resize(exe.size() * 2);
+    target.resize(target.size() * 2);
   }
 }
 
+}  // namespace
+
+std::string ExecutablePath() { return ReadLink("/proc/self/exe"); }
+
 std::string PosixSystem::ProgramDirectory() {
-  if (!homeOverride_.empty()) {
-    std::string home = homeOverride_;
-    while (home.size() > 1 && home.back() == '/') home.pop_back();
-    return home;
-  }
   std::call_once(baseOnce_, [this] {
+    // The base directory is made when it is not there yet (with its parents):
+    // the config directory inside it is made one level only.
+    if (!homeOverride_.empty()) {
+      base_ = homeOverride_;
+      while (base_.size() > 1 && base_.back() == '/') base_.pop_back();
+      MakeDirectories(base_);
+      return;
+    }
     const std::string exe = ExecutablePath();
     if (exe.empty()) return;
     const std::string directory = DirectoryOf(exe);
     base_ = ChooseBaseDirectory(directory, ::access(directory.c_str(), W_OK) == 0, std::getenv("XDG_CONFIG_HOME"),
                                 std::getenv("HOME"));
-    // A directory of its own below the user's configuration: made here, with
-    // its parents, since the config directory inside it is made one level only.
-    if (base_ != directory) {
-      for (std::size_t slash = base_.find('/', 1); slash != std::string::npos; slash = base_.find('/', slash + 1)) {
-        ::mkdir(base_.substr(0, slash).c_str(), 0700);
-      }
-      ::mkdir(base_.c_str(), 0700);
-    }
+    if (base_ != directory) MakeDirectories(base_);
   });
   return base_;
 }
@@ -266,7 +285,9 @@ bool PosixSystem::FileExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &info) == 0;
 }
 
-bool PosixSystem::CreateDirectory(const std::string& path) { return !path.empty() && ::mkdir(path.c_str(), 0777) == 0; }
+// The one directory made through this service is the config directory: it
+// is the user's alone.
+bool PosixSystem::CreateDirectory(const std::string& path) { return !path.empty() && ::mkdir(path.c_str(), 0700) == 0; }
 
 ByteArray PosixSystem::FileRead(const std::string& path) {
   if (path.empty()) return {};
@@ -281,6 +302,157 @@ ByteArray PosixSystem::FileRead(const std::string& path) {
 
 bool PosixSystem::FileDelete(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
 
+// ---- Where the stores live ---------------------------------------------------
+//
+// Another user must not be able to change what the config directory's path
+// leads to, or the stores in it: not by writing into the config directory
+// (a store replaced), nor by writing into a directory on the way to it (the
+// config directory renamed away and another put in its place), nor by owning
+// one of them (an owner may change its mode at any time). So:
+// - the config directory is a directory, not a symbolic link, owned by the
+//   calling user (root's for root), with no write permission for its group
+//   or others;
+// - every directory above it, up to "/", belongs to the user or to root and
+//   has no write permission for its group or others, unless its sticky bit
+//   is set (as on /tmp, where only an entry's owner may rename or remove it);
+// - a symbolic link on the way is followed, and the directories it leads
+//   through are held to the same rule; a link in a directory that others may
+//   write (a sticky one) must belong to the user or root.
+// What is not there yet is no problem: the program makes it, for the user
+// alone, in a directory that nobody else can write.
+
+namespace {
+
+std::string UserText(uid_t uid) {
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  char buffer[4096];
+  const bool named = ::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr;
+  return (named ? std::string(found->pw_name) + " " : std::string()) + "(uid " + std::to_string(uid) + ")";
+}
+
+std::string ModeText(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+bool OthersMayWrite(const struct stat& info) { return (info.st_mode & (S_IWGRP | S_IWOTH)) != 0; }
+
+// The names between the slashes of `path`, without empty ones and ".".
+std::deque<std::string> PathParts(const std::string& path) {
+  std::deque<std::string> parts;
+  std::size_t begin = 0;
+  while (begin <= path.size()) {
+    const std::size_t end = std::min(path.find('/', begin), path.size());
+    if (end > begin && path.compare(begin, end - begin, ".") != 0) parts.push_back(path.substr(begin, end - begin));
+    begin = end + 1;
+  }
+  return parts;
+}
+
+std::string JoinPath(const std::string& directory, const std::string& name) {
+  return directory == "/" ? "/" + name : directory + "/" + name;
+}
+
+// The problem of a path whose status could not be read (errno says why).
+std::string Unexaminable(const std::string& path) {
+  const int error = errno;
+  return "cannot examine " + path + ": " + std::strerror(error);
+}
+
+// Why the directory `path` (its status `info`) on the way to the config
+// directory lets others change what lies below it; empty when it does not.
+std::string AboveProblem(const std::string& path, const struct stat& info, uid_t self) {
+  if (info.st_uid != self && info.st_uid != 0) {
+    return path + ", above the config directory, belongs to " + UserText(info.st_uid) +
+           ", who could put another config directory in its place";
+  }
+  if (OthersMayWrite(info) && (info.st_mode & S_ISVTX) == 0) {
+    return "other users may write into " + path + ", above the config directory (mode " + ModeText(info.st_mode) +
+           "), and put another config directory in its place";
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string PosixSystem::ConfigDirectoryProblem(const std::string& directory) {
+  if (directory.empty()) return "no config directory was given";
+  std::string absolute = directory;
+  if (absolute[0] != '/') {
+    char* current = ::getcwd(nullptr, 0);
+    if (current == nullptr) return Unexaminable(".");
+    absolute = std::string(current) + "/" + absolute;
+    std::free(current);
+  }
+  std::deque<std::string> parts = PathParts(absolute);
+  if (parts.empty() || parts.back() == "..") return "the config directory " + directory + " names no directory";
+  const std::string name = parts.back();
+  parts.pop_back();
+  const uid_t self = ::geteuid();
+
+  // The directories above it, from "/" down, as the system walks them:
+  // `at` is where the walk stands, a path without links, checked.
+  std::string at = "/";
+  struct stat atInfo {};
+  if (::stat("/", &atInfo) != 0) return Unexaminable("/");
+  if (std::string problem = AboveProblem("/", atInfo, self); !problem.empty()) return problem;
+  int links = 0;
+  while (!parts.empty()) {
+    const std::string part = std::move(parts.front());
+    parts.pop_front();
+    if (part == "..") {
+      at = DirectoryOf(at);
+      if (::stat(at.c_str(), &atInfo) != 0) return Unexaminable(at);
+      continue;
+    }
+    const std::string next = JoinPath(at, part);
+    struct stat info {};
+    if (::lstat(next.c_str(), &info) != 0) {
+      if (errno == ENOENT) return {};
+      return Unexaminable(next);
+    }
+    if (S_ISLNK(info.st_mode)) {
+      if (++links > 40) return "too many symbolic links on the way to the config directory " + directory;
+      if (info.st_uid != self && info.st_uid != 0 && OthersMayWrite(atInfo)) {
+        return "the symbolic link " + next + ", on the way to the config directory, belongs to " +
+               UserText(info.st_uid) + " in a directory that others may write";
+      }
+      const std::string target = ReadLink(next);
+      if (target.empty()) return Unexaminable(next);
+      const std::deque<std::string> targetParts = PathParts(target);
+      parts.insert(parts.begin(), targetParts.begin(), targetParts.end());
+      if (target[0] == '/') {
+        at = "/";
+        if (::stat("/", &atInfo) != 0) return Unexaminable("/");
+      }
+      continue;
+    }
+    if (!S_ISDIR(info.st_mode)) return next + ", on the way to the config directory, is not a directory";
+    if (std::string problem = AboveProblem(next, info, self); !problem.empty()) return problem;
+    at = next;
+    atInfo = info;
+  }
+
+  const std::string config = JoinPath(at, name);
+  struct stat info {};
+  if (::lstat(config.c_str(), &info) != 0) return errno == ENOENT ? std::string() : Unexaminable(config);
+  if (S_ISLNK(info.st_mode)) {
+    return "the config directory " + directory + " is a symbolic link; it must be a directory of its own";
+  }
+  if (!S_ISDIR(info.st_mode)) return "the config directory " + directory + " is not a directory";
+  if (info.st_uid != self) {
+    return "the config directory " + directory + " belongs to " + UserText(info.st_uid) + ", not to you, " +
+           UserText(self);
+  }
+  if (OthersMayWrite(info)) {
+    return "other users may write into the config directory " + directory + " (mode " + ModeText(info.st_mode) +
+           "); make it yours alone: chmod go-w " + directory;
+  }
+  return {};
+}
+
 // ---- INI files --------------------------------------------------------------
 
 std::string PosixSystem::ReadProfileString(const std::string& file, const std::string& section,
@@ -292,7 +464,18 @@ std::string PosixSystem::ReadProfileString(const std::string& file, const std::s
     if (LoadDocument(file, document) == Load::Loaded) value = document->Value(section, key);
   }
   std::string result = value ? std::move(*value) : fallback;
-  if (result.size() > kIniValueLimit) result.resize(kIniValueLimit);
+  // The Windows function takes the fallback as a C string (the engine ends
+  // values at a NUL already), and never hands back part of a character.
+  result.resize(std::min(result.find('\0'), result.size()));
+  if (result.size() > kIniValueLimit) {
+    std::size_t whole = 0;  // the end of the last character that fits
+    for (;;) {
+      const std::size_t next = whole + CharLength(result, whole, SystemCharRule());
+      if (next > kIniValueLimit) break;
+      whole = next;
+    }
+    result.resize(whole);
+  }
   return result;
 }
 
@@ -302,12 +485,11 @@ namespace {
 // whether anything changed. The file is written only when something did.
 bool EditFile(const std::string& file, bool createsFile, const std::function<bool(ini::Document&)>& edit) {
   std::lock_guard<std::mutex> writing(WriterLock());
-  const std::string target = WriteTarget(file);
   std::shared_ptr<const ini::Document> loaded;
   Load load;
   {
     std::lock_guard<std::mutex> hold(IniLock());
-    load = LoadDocument(target, loaded);
+    load = LoadDocument(file, loaded);
   }
   switch (load) {
     case Load::Failed:
@@ -315,7 +497,7 @@ bool EditFile(const std::string& file, bool createsFile, const std::function<boo
     case Load::Missing:
       // Deleting from a missing file succeeds and creates nothing; a value
       // creates the file, but never its directory.
-      if (!IsDirectory(DirectoryOf(target))) return false;
+      if (!IsDirectory(DirectoryOf(file))) return false;
       if (!createsFile) return true;
       loaded = std::make_shared<const ini::Document>();
       break;
@@ -325,9 +507,9 @@ bool EditFile(const std::string& file, bool createsFile, const std::function<boo
   auto edited = std::make_shared<ini::Document>(*loaded);
   if (!edit(*edited)) return true;
   Stamp stamp;
-  if (!ReplaceFile(target, edited->Content(), stamp)) return false;
+  if (!ReplaceFile(file, edited->Content(), stamp)) return false;
   std::lock_guard<std::mutex> hold(IniLock());
-  Remember(target, stamp, std::move(edited));
+  Remember(file, stamp, std::move(edited));
   return true;
 }
 

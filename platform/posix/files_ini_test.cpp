@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -58,7 +60,7 @@ class PosixIniStore : public ::testing::Test {
 TEST_F(PosixIniStore, AWriteReplacesTheFileAndLeavesNoTemporaryFile) {
   const std::string file = dir_ + "/store.ini";
   Put(file, "[S]\r\nk=1\r\n");
-  ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+  ASSERT_EQ(::chmod(file.c_str(), 0660), 0);
   struct stat before {};
   ASSERT_EQ(::stat(file.c_str(), &before), 0);
 
@@ -67,9 +69,14 @@ TEST_F(PosixIniStore, AWriteReplacesTheFileAndLeavesNoTemporaryFile) {
   struct stat after {};
   ASSERT_EQ(::stat(file.c_str(), &after), 0);
   EXPECT_NE(after.st_ino, before.st_ino) << "the file was changed in place, not replaced";
-  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(after.st_mode & 07777, 0640u) << "its mode, less write permission for others";
   EXPECT_EQ(Get(file), "[S]\r\nk=2\r\n");
   EXPECT_EQ(Names(), std::vector<std::string>{"store.ini"});
+
+  const std::string made = dir_ + "/new.ini";
+  ASSERT_TRUE(system_.IniWrite(made, "S", "k", "1"));
+  ASSERT_EQ(::stat(made.c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode & 07777, 0600u);
 }
 
 TEST_F(PosixIniStore, AFailedWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
@@ -93,16 +100,30 @@ TEST_F(PosixIniStore, AFailedWriteLeavesTheOldFileWholeAndNoTemporaryFile) {
   EXPECT_EQ(Names(), std::vector<std::string>{"store.ini"});
 }
 
-TEST_F(PosixIniStore, ALinkedStoreIsWrittenThroughTheLink) {
-  const std::string real = dir_ + "/real.ini";
+TEST_F(PosixIniStore, ALinkWhereAStoreShouldBeIsNeitherReadNorWrittenThrough) {
+  // As planted in a shared directory: a link to another user's file, and a
+  // link to a file that is not there yet.
+  const std::string real = dir_ + "/other-users.ini";
   const std::string link = dir_ + "/link.ini";
+  const std::string dangling = dir_ + "/dangling.ini";
   Put(real, "[S]\nk=1\n");
   ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
-  ASSERT_TRUE(system_.IniWrite(link, "S", "k", "2"));
+  ASSERT_EQ(::symlink((dir_ + "/absent.ini").c_str(), dangling.c_str()), 0);
+
+  EXPECT_EQ(system_.IniRead(link, "S", "k", "fallback"), "fallback");
+  EXPECT_TRUE(system_.IniSections(link).empty());
+  EXPECT_FALSE(system_.IniWrite(link, "S", "k", "2"));
+  EXPECT_FALSE(system_.IniWriteMany(link, {{"S", "k", "2"}}));
+  EXPECT_FALSE(system_.IniWrite(link, "S", std::nullopt, std::nullopt));
+  EXPECT_FALSE(system_.IniWrite(dangling, "S", "k", "2"));
+
+  EXPECT_EQ(Get(real), "[S]\nk=1\n");
   struct stat info {};
   ASSERT_EQ(::lstat(link.c_str(), &info), 0);
   EXPECT_TRUE(S_ISLNK(info.st_mode));
-  EXPECT_EQ(Get(real), "[S]\nk=2\n");
+  auto names = Names();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"dangling.ini", "link.ini", "other-users.ini"}));
 }
 
 TEST_F(PosixIniStore, ReadsSeeChangesMadeByOtherPrograms) {
@@ -158,6 +179,20 @@ TEST_F(PosixIniStore, FilesFromWindowsAreReadAsUtf8AndLeftUntouched) {
   EXPECT_EQ(system_.IniSections(dir_ + "/gbk.ini"), std::vector<std::string>{"\xE4\xB8\xAD\xE6\x96\x87.test"});
 }
 
+TEST_F(PosixIniStore, ALongValueIsCutAtTheLastWholeCharacter) {
+  // After "xx" the 10,239-byte limit falls inside a three- and a four-byte
+  // character alike; what comes back is still UTF-8.
+  const std::string file = dir_ + "/store.ini";
+  for (const std::string ch : {"\xE4\xB8\xAD", "\xF0\x9F\x98\x80"}) {
+    std::string value = "xx";
+    while (value.size() <= kIniValueLimit) value += ch;
+    const std::string expected = value.substr(0, 2 + (kIniValueLimit - 2) / ch.size() * ch.size());
+    ASSERT_TRUE(system_.IniWrite(file, "S", "k", value));
+    EXPECT_EQ(system_.IniRead(file, "S", "k"), expected) << ch.size();
+    EXPECT_EQ(system_.IniRead(file, "S", "missing", value), expected) << "the fallback, " << ch.size();
+  }
+}
+
 TEST(BaseDirectory, BesideTheProgramInABuildTreeElseTheUsersConfiguration) {
   EXPECT_EQ(ChooseBaseDirectory("/work/build/app", true, "/home/u/.cfg", "/home/u"), "/work/build/app");
   EXPECT_EQ(ChooseBaseDirectory("/usr/bin", true, "/home/u/.cfg", "/home/u"), "/home/u/.cfg/quillon")
@@ -167,10 +202,116 @@ TEST(BaseDirectory, BesideTheProgramInABuildTreeElseTheUsersConfiguration) {
   EXPECT_EQ(ChooseBaseDirectory("/opt/q", false, "", nullptr), "/opt/q");
 }
 
-TEST_F(PosixIniStore, ADirectoryIsNoStore) {
-  EXPECT_FALSE(system_.IniWrite(dir_, "S", "k", "v"));
-  EXPECT_TRUE(system_.IniSections(dir_).empty());
-  EXPECT_EQ(system_.IniRead(dir_, "S", "k", "fallback"), "fallback");
+TEST_F(PosixIniStore, OnlyARegularFileIsAStore) {
+  // A pipe would hold a read for ever.
+  const std::string pipe = dir_ + "/pipe.ini";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (const std::string& path : {dir_, pipe}) {
+    EXPECT_FALSE(system_.IniWrite(path, "S", "k", "v")) << path;
+    EXPECT_TRUE(system_.IniSections(path).empty()) << path;
+    EXPECT_EQ(system_.IniRead(path, "S", "k", "fallback"), "fallback") << path;
+  }
+  EXPECT_EQ(Names(), std::vector<std::string>{"pipe.ini"});
+}
+
+TEST_F(PosixIniStore, TheRoutingLockIsNeverOpenedThroughALink) {
+  const std::string target = dir_ + "/other-users-file";
+  ASSERT_EQ(::symlink(target.c_str(), (dir_ + "/routing.lock").c_str()), 0);
+  system_.LockRouting(dir_ + "/routing.lock");
+  EXPECT_EQ(Names(), std::vector<std::string>{"routing.lock"}) << "the link's target was made";
+}
+
+// Config directories below a scratch directory of the test's (0700, in /tmp,
+// whose sticky bit keeps others from swapping it).
+class PosixConfigDirectory : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/quillon-home-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  // Makes the directory with exactly `mode` (whatever the umask).
+  std::string Make(const std::string& name, mode_t mode) const {
+    const std::string path = dir_ + "/" + name;
+    EXPECT_EQ(::mkdir(path.c_str(), 0700), 0) << path;
+    EXPECT_EQ(::chmod(path.c_str(), mode), 0) << path;
+    return path;
+  }
+  std::string Problem(const std::string& path) { return system_.ConfigDirectoryProblem(path); }
+  static void ExpectOneLineNaming(const std::string& problem, const std::string& path) {
+    EXPECT_NE(problem.find(path), std::string::npos) << problem;
+    EXPECT_EQ(problem.find('\n'), std::string::npos) << problem;
+  }
+
+  std::string dir_;
+  PosixSystem system_;
+};
+
+TEST_F(PosixConfigDirectory, TheUsersOwnDirectoryHoldsTheStoresWhetherMadeYetOrNot) {
+  const std::string home = Make("home", 0755);
+  EXPECT_EQ(Problem(home + "/cfg"), "");
+  Make("home/cfg", 0700);
+  EXPECT_EQ(Problem(home + "/cfg"), "");
+  EXPECT_EQ(Problem(home + "/../home/./cfg/"), "");
+  // A link on the way is followed to a sound directory.
+  ASSERT_EQ(::symlink("home", (dir_ + "/via").c_str()), 0);
+  EXPECT_EQ(Problem(dir_ + "/via/cfg"), "");
+  // Others may write into a sticky directory, but not rename what is ours.
+  Make("shared", 01777);
+  EXPECT_EQ(Problem(dir_ + "/shared/cfg"), "");
+}
+
+TEST_F(PosixConfigDirectory, ADirectoryThatOthersMayWriteOrSwapIsRefusedInOneLine) {
+  const std::string groupHome = Make("group", 0770);
+  ExpectOneLineNaming(Problem(groupHome + "/cfg"), groupHome);
+  Make("group/cfg", 0700);
+  ExpectOneLineNaming(Problem(groupHome + "/cfg"), groupHome);
+
+  const std::string home = Make("home", 0755);
+  const std::string open = Make("home/open", 0775);
+  ExpectOneLineNaming(Problem(open), "chmod go-w " + open);
+
+  Make("home/real", 0700);
+  ASSERT_EQ(::symlink("real", (home + "/cfg").c_str()), 0);
+  ExpectOneLineNaming(Problem(home + "/cfg"), "symbolic link");
+
+  // A link on the way that leads through a directory others may write.
+  const std::string everyone = Make("everyone", 0777);
+  Make("everyone/home", 0700);
+  ASSERT_EQ(::symlink((everyone + "/home").c_str(), (dir_ + "/via").c_str()), 0);
+  ExpectOneLineNaming(Problem(dir_ + "/via/cfg"), everyone);
+}
+
+TEST_F(PosixConfigDirectory, ADirectoryOfAnotherUserIsRefused) {
+  if (::geteuid() != 0) {
+    if (std::getenv("QUILLON_ALLOW_SKIP") != nullptr) GTEST_SKIP() << "needs root to give a directory away";
+    FAIL() << "needs root to give a directory away (QUILLON_ALLOW_SKIP=1 skips)";
+  }
+  const uid_t nobody = 65534;
+  const std::string home = Make("theirs", 0755);
+  ASSERT_EQ(::chown(home.c_str(), nobody, nobody), 0);
+  ExpectOneLineNaming(Problem(home + "/cfg"), "uid 65534");
+
+  const std::string mine = Make("mine", 0755);
+  const std::string config = Make("mine/cfg", 0700);
+  ASSERT_EQ(::chown(config.c_str(), nobody, nobody), 0);
+  ExpectOneLineNaming(Problem(config), "uid 65534");
+}
+
+TEST_F(PosixConfigDirectory, AMissingHomeIsMadeForTheUserAlone) {
+  const std::string home = dir_ + "/made/home";
+  PosixSystem system(home + "/");
+  EXPECT_EQ(system.ProgramDirectory(), home);
+  const std::string config = home + "/\xE5\x88\x86\xE6\xB5\x81\xE5\x99\xA8\xE9\x85\x8D\xE7\xBD\xAE";  // 分流器配置
+  ASSERT_TRUE(system.CreateDirectory(config));
+  for (const std::string& path : {dir_ + "/made", home, config}) {
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0) << path;
+    EXPECT_EQ(info.st_mode & 07777, 0700u) << path;
+  }
+  EXPECT_EQ(system.ConfigDirectoryProblem(config), "");
+  EXPECT_TRUE(system.IniWrite(config + "/http.ini", "example.test", "xl", "192.0.2.1"));
 }
 
 }  // namespace

@@ -15,12 +15,19 @@ struct KeyLine {
   std::optional<std::string_view> value;
 };
 
+// A value as the Windows functions hand it over: as a C string, so it ends
+// at its first NUL (after the blanks around it were dropped).
+std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
+// A name ends at its first NUL too, and is matched without the blanks
+// before that NUL.
+std::string_view NameUpToNul(std::string_view text) { return Trim(UpToNul(text)); }
+
 std::optional<KeyLine> ParseKey(std::string_view text) {
   const std::string_view line = Trim(text);
   if (line.empty()) return std::nullopt;
   const std::size_t equals = line.find('=');
-  if (equals == std::string_view::npos) return KeyLine{line, std::nullopt};
-  return KeyLine{Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))};
+  if (equals == std::string_view::npos) return KeyLine{NameUpToNul(line), std::nullopt};
+  return KeyLine{NameUpToNul(line.substr(0, equals)), UpToNul(Trim(line.substr(equals + 1)))};
 }
 
 // The name of a section header line, or nullopt for any other line.
@@ -30,7 +37,7 @@ std::optional<std::string_view> HeaderName(std::string_view text) {
   if (open == text.size() || text[open] != '[') return std::nullopt;
   const std::size_t close = text.rfind(']');
   if (close == std::string_view::npos || close <= open) return std::nullopt;
-  return Trim(text.substr(open + 1, close - open - 1));
+  return NameUpToNul(text.substr(open + 1, close - open - 1));
 }
 
 bool HasLineBreak(std::string_view text) {

@@ -14,7 +14,13 @@
 // - Lines before the first header belong to a nameless head section.
 // - Names match without regard to ASCII case; the first section and the first
 //   key of a name win, for reading and for writing alike.
-// - A value enclosed in a matching pair of '"' or '\'' loses the pair on read.
+// - A NUL ends a section name, key name or value (the functions hand texts
+//   over as C strings): "k\0x=v" is the key "k", "[a\0b]" the section "a".
+//   The blanks around the whole value go first, so "  v  \0 w" reads "v  ";
+//   a name loses the blanks before the NUL as well, since names are always
+//   matched trimmed.
+// - A value enclosed in a matching pair of '"' or '\'' loses the pair on read
+//   (after the NUL's cut).
 // - Blanks are space, tab, CR, LF, VT, FF and 0x1A (the old end-of-file mark).
 // - A UTF-8 byte order mark at the start is not part of the first line.
 //

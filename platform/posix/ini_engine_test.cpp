@@ -147,6 +147,16 @@ TEST(IniEngine, ValuesAreTrimmedAndLoseOneMatchingPairOfQuotes) {
   EXPECT_EQ(Trim("\x1A\v\f \tx y\r\n"), "x y");
 }
 
+TEST(IniEngine, ANameCutAtANulIsMatchedWithoutTheBlanksBeforeIt) {
+  // As every name is: Wine keeps "T " here and so never finds the section.
+  static const char bytes[] = "[ T \0 U ]\ny \0 x=1\n";
+  Document document(std::string(bytes, sizeof bytes - 1));
+  EXPECT_EQ(document.SectionNames(), std::vector<std::string>{"T"});
+  EXPECT_EQ(document.Value("t", "Y"), "1");
+  EXPECT_TRUE(document.Set("T", "y", "2"));
+  EXPECT_EQ(document.Content(), std::string("[ T \0 U ]\ny=2\n", 14));
+}
+
 }  // namespace
 }  // namespace quillon::platform::ini
 

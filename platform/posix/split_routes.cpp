@@ -252,8 +252,10 @@ RouteReport PosixSystem::ApplyRoutePlan(const RoutePlan& plan) {
 
 bool PosixSystem::LockRouting(const std::string& path) {
   if (routingLock_ >= 0) return true;
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);  // a read-only config directory
+  // Like the stores, the lock file is never reached through a link: one
+  // planted in its place would have the open make another user's file.
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);  // a read-only config directory
   if (fd < 0) return true;  // no lock file at all: nobody else can hold it either
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);

@@ -12,6 +12,7 @@ namespace quillon::platform {
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+constexpr char kEuro[] = "\xE2\x82\xAC";         // U+20AC
 
 void AppendUtf8(std::string& out, std::uint32_t cp) {
   if (cp < 0x80) {
@@ -76,9 +77,11 @@ std::string FromGb18030(const std::string& bytes) {
     if (errno == E2BIG) {
       out.resize(out.size() * 2);
     } else {
-      // An invalid or cut-off sequence: one byte is replaced, and on.
+      // An invalid or cut-off sequence: one byte is replaced, and on. The
+      // single byte 0x80, which GB18030 leaves out, is the euro sign in
+      // code page 936, the one Windows writes these files in.
       out.resize(done);
-      out += kReplacement;
+      out += static_cast<unsigned char>(*in) == 0x80 ? kEuro : kReplacement;
       done = out.size();
       out.resize(done + inLeft * 2 + 16);
       ++in;

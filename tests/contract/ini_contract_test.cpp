@@ -269,6 +269,41 @@ TEST_F(IniContract, ValuesUpTo10239BytesComeBackWholeAndLongerOnesAreCut) {
   EXPECT_EQ(Read(quoted, "L", "q"), std::string(platform::kIniValueLimit, 'z'));
 }
 
+TEST_F(IniContract, ANulEndsTheNameOrValueItStandsIn) {
+  // Writes refuse a NUL, but a stranger's file may hold one. The line is
+  // read as always (blanks around the name and the value dropped), then each
+  // text ends at its first NUL, and only then does a pair of quotes go.
+  static const char bytes[] =
+      "[S]\r\n"
+      "cut=abc\0def\r\n"
+      "blanks=  abc  \0 def  \r\n"
+      "open=\"abc\0def\"\r\n"
+      "pair=\"ab\"\0x\r\n"
+      "empty=\0\r\n"
+      "name\0junk=v\r\n"
+      "[T\0junk]\r\n"
+      "k=t\r\n";
+  const std::string file = Seed("with-nuls.ini", std::string(bytes, sizeof bytes - 1));
+  EXPECT_EQ(Read(file, "S", "cut"), "abc");
+  EXPECT_EQ(Read(file, "S", "blanks"), "abc  ");
+  EXPECT_EQ(Read(file, "S", "open"), "\"abc");
+  EXPECT_EQ(Read(file, "S", "pair"), "ab");
+  EXPECT_EQ(Read(file, "S", "empty"), "");
+  EXPECT_EQ(Read(file, "S", "name"), "v");
+  EXPECT_EQ(Read(file, "T", "k"), "t");
+  EXPECT_EQ(system_->IniSections(file), (Names{"S", "T"}));
+  // The fallback is handed over as a C string as well.
+  EXPECT_EQ(system_->IniRead(file, "S", "missing", std::string("ab\0cd", 5)), "ab");
+}
+
+TEST_F(IniContract, ByteEightyInAGbkFileIsTheEuroSign) {
+  // Code page 936 maps the single byte 0x80 to U+20AC; the Linux build reads
+  // a GBK file converted to UTF-8.
+  const std::string euro = platform::SystemCharRule() == platform::CharRule::Gbk ? "\x80" : "\xE2\x82\xAC";
+  const std::string file = Seed("euro.ini", "[\xD6\xD0\xCE\xC4]\r\nprice=\x80" "5\r\n");
+  EXPECT_EQ(Read(file, kChinese, "price"), euro + "5");
+}
+
 TEST_F(IniContract, ASectionNameOfBlanksOnlyReadsAsEmptyWithoutTouchingTheFile) {
   const std::string file = Seed("blank.ini",
                                 "k=head\r\n"
