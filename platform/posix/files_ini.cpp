@@ -455,17 +455,13 @@ std::string PosixSystem::ConfigDirectoryProblem(const std::string& directory) {
 
 // ---- INI files --------------------------------------------------------------
 
-std::string PosixSystem::ReadProfileString(const std::string& file, const std::string& section,
-                                           const std::string& key, const std::string& fallback) {
-  std::optional<std::string> value;
-  {
-    std::lock_guard<std::mutex> hold(IniLock());
-    std::shared_ptr<const ini::Document> document;
-    if (LoadDocument(file, document) == Load::Loaded) value = document->Value(section, key);
-  }
+namespace {
+
+// A value as the read gives it: the fallback when there is none (the Windows
+// function takes it as a C string; the engine ends values at a NUL already),
+// never longer than the limit and never with part of a character.
+std::string AsRead(std::optional<std::string> value, const std::string& fallback) {
   std::string result = value ? std::move(*value) : fallback;
-  // The Windows function takes the fallback as a C string (the engine ends
-  // values at a NUL already), and never hands back part of a character.
   result.resize(std::min(result.find('\0'), result.size()));
   if (result.size() > kIniValueLimit) {
     std::size_t whole = 0;  // the end of the last character that fits
@@ -477,6 +473,38 @@ std::string PosixSystem::ReadProfileString(const std::string& file, const std::s
     result.resize(whole);
   }
   return result;
+}
+
+}  // namespace
+
+std::string PosixSystem::ReadProfileString(const std::string& file, const std::string& section,
+                                           const std::string& key, const std::string& fallback) {
+  std::optional<std::string> value;
+  {
+    std::lock_guard<std::mutex> hold(IniLock());
+    std::shared_ptr<const ini::Document> document;
+    if (LoadDocument(file, document) == Load::Loaded) value = document->Value(section, key);
+  }
+  return AsRead(std::move(value), fallback);
+}
+
+// One parse of the file (none when it is unchanged since the last), then
+// every section's values from it.
+std::vector<System::IniRecord> PosixSystem::IniReadKeys(const std::string& file, const std::vector<std::string>& keys) {
+  std::shared_ptr<const ini::Document> document;
+  {
+    std::lock_guard<std::mutex> hold(IniLock());
+    if (file.empty() || LoadDocument(file, document) != Load::Loaded) return {};
+  }
+  std::vector<IniRecord> records;
+  for (std::string& name : document->SectionNames()) {
+    IniRecord record;
+    record.values.reserve(keys.size());
+    for (const std::string& key : keys) record.values.push_back(AsRead(document->Value(name, key), {}));
+    record.section = std::move(name);
+    records.push_back(std::move(record));
+  }
+  return records;
 }
 
 namespace {

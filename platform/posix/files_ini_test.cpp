@@ -113,7 +113,7 @@ TEST_F(PosixIniStore, ALinkWhereAStoreShouldBeIsNeitherReadNorWrittenThrough) {
   EXPECT_EQ(system_.IniRead(link, "S", "k", "fallback"), "fallback");
   EXPECT_TRUE(system_.IniSections(link).empty());
   EXPECT_FALSE(system_.IniWrite(link, "S", "k", "2"));
-  EXPECT_FALSE(system_.IniWriteMany(link, {{"S", "k", "2"}}));
+  EXPECT_EQ(system_.IniWriteMany(link, {{"S", "k", "2"}}), std::vector<bool>{false});
   EXPECT_FALSE(system_.IniWrite(link, "S", std::nullopt, std::nullopt));
   EXPECT_FALSE(system_.IniWrite(dangling, "S", "k", "2"));
 

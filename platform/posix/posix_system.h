@@ -22,6 +22,7 @@ class PosixSystem : public System {
   ByteArray FileRead(const std::string& path) override;
   bool FileDelete(const std::string& path) override;
   std::vector<std::string> IniSections(const std::string& file) override;
+  std::vector<IniRecord> IniReadKeys(const std::string& file, const std::vector<std::string>& keys) override;
   // The directory and every one on the way to it must be safe from other
   // users (the rule is in files_ini.cpp).
   std::string ConfigDirectoryProblem(const std::string& directory) override;
