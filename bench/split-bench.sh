@@ -23,7 +23,7 @@
 #     each waited for), extrapolated linearly to N;
 #   - the real program's resident memory: Quillon (build/linux/app/quillon)
 #     on a virtual display (Xvfb) in the same namespace with the bundled
-#     config site, its notice answered with Return (xdotool), once with an
+#     config site (on a port the kernel picks), its notice answered with Return (xdotool), once with an
 #     empty store (window up) and once with the N entries loaded into the
 #     list and routed by its first pass, 2 s after each;
 # and prints one table. The machine's own routing table is never touched.
@@ -111,15 +111,16 @@ if [[ ${1:-} == --inside ]]; then
   # The real window: Quillon's resident memory once its window is up with an
   # empty store, and once it has loaded the N entries and routed them.
   [[ -n ${QUILLON_BENCH_QUILLON:-} ]] || exit 0
-  port=18080
-  "$QUILLON_BENCH_SITE_BIN" --listen 127.0.0.1 --port "$port" --root "$QUILLON_BENCH_SITE_ROOT" \
-    2>"$state/site-$n.log" &
-  site=$!
+  # shellcheck source=/dev/null
+  . "$QUILLON_BENCH_SITE_SH"
+  quillon_site_start "$QUILLON_BENCH_SITE_BIN" "$QUILLON_BENCH_SITE_ROOT" "$state/site-$n.log" ||
+    { say "the config site did not start"; exit 1; }
+  site=$quillon_site_pid
   Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$state/display-$n" 2>"$state/xvfb-$n.log" &
   xvfb=$!
   trap 'kill "$dns" "$site" "$xvfb" 2>/dev/null || true; wait 2>/dev/null || true' EXIT
   for _ in $(seq 1 100); do
-    [[ -s $state/display-$n ]] && (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+    [[ -s $state/display-$n ]] && break
     sleep 0.1
   done
   export DISPLAY=:$(head -n 1 "$state/display-$n")
@@ -128,7 +129,7 @@ if [[ ${1:-} == --inside ]]; then
   # ROUTES routes, lets it settle, and prints its VmRSS in kB.
   window_rss() {
     local home=$1 routes=$2 pid box= shown= i
-    "$QUILLON_BENCH_QUILLON" --home "$home" --site "127.0.0.1:$port" 2>"$state/quillon-$n.log" &
+    "$QUILLON_BENCH_QUILLON" --home "$home" --site "$quillon_site_host" 2>"$state/quillon-$n.log" &
     pid=$!
     for ((i = 0; i < 200; i++)); do
       box=$(xdotool search --onlyvisible --name '使用须知' 2>/dev/null | head -n 1 || true)
@@ -181,11 +182,13 @@ bench=$build_dir/bench/quillon_bench_split
 
 # The real window is measured too when Quillon, the site and a virtual
 # display can be had (QUILLON_BENCH_WINDOW=0 leaves it out).
-if [[ ${QUILLON_BENCH_WINDOW:-1} == 1 && -x $build_dir/app/quillon && -x $build_dir/site/quillon-site ]] &&
-  command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+if [[ ${QUILLON_BENCH_WINDOW:-1} == 1 && -x $build_dir/app/quillon && -x $build_dir/site/quillon-site &&
+  -f $build_dir/generated/quillon/site.sh ]] && command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
   export QUILLON_BENCH_QUILLON=$build_dir/app/quillon
   export QUILLON_BENCH_SITE_BIN=$build_dir/site/quillon-site
   export QUILLON_BENCH_SITE_ROOT=$repo/site
+  # The site's address and the way to start it (quillon/site.sh).
+  export QUILLON_BENCH_SITE_SH=$build_dir/generated/quillon/site.sh
 else
   say "not measuring the real window (needs build/linux/app/quillon, the site, Xvfb and xdotool)"
 fi

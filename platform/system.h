@@ -91,9 +91,12 @@ class System {
   // thread was created.
   virtual bool StartWorker(std::function<void()> routine) = 0;
   // GET over HTTP/1.0 with the agent kHttpAgent and "Accept: */*", bypassing
-  // any cache; the status code is not examined (an error page is a body).
-  // Anything after '#' belongs to the client and is not sent; an empty URL,
-  // and any failure, give an empty array.
+  // any cache; the status code is not examined (an error page is a body) and
+  // a redirect is not followed (its body is the body). The whole exchange
+  // ends within kHttpTimeoutMs, and a body longer than kHttpBodyLimit fails
+  // it without ever being held whole. Anything after '#' belongs to the
+  // client and is not sent; an empty URL, and any failure, give an empty
+  // array.
   ByteArray HttpGetText(const std::string& url);
 
   // ---- Lines ----------------------------------------------------------------
@@ -196,6 +199,11 @@ class System {
 
 // The user agent of every HTTP request.
 inline constexpr char kHttpAgent[] = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
+// HttpGetText's bounds: the version gate's answer is one byte, and a start
+// waits for it, so a server that drips, stalls or sends without end costs
+// at most this time and this much memory.
+inline constexpr int kHttpTimeoutMs = 5000;
+inline constexpr std::size_t kHttpBodyLimit = 4096;
 
 // Largest value IniRead returns, in bytes (the 10240-byte buffer holds the NUL).
 inline constexpr std::size_t kIniValueLimit = 10239;

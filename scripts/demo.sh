@@ -4,8 +4,8 @@
 #   scripts/demo.sh
 #
 # The machine's own routing table is never touched. The script
-#  1. builds the linux preset (like scripts/run.sh; QUILLON_SKIP_BUILD=1
-#     reuses the last build),
+#  1. builds Quillon and the config site of the linux preset (like
+#     scripts/run.sh; QUILLON_SKIP_BUILD=1 reuses the last build),
 #  2. makes a private mount and network namespace (unshare -m -n) with the
 #     loopback up and three veth lines, whose gateways are the lines Quillon
 #     offers:
@@ -15,7 +15,9 @@
 #     and a resolv.conf that points at 127.0.0.1 (bind-mounted over
 #     /etc/resolv.conf inside the namespace only),
 #  3. starts there a dnsmasq that answers a few example names (below) and
-#     nothing else, and the bundled config site on 127.0.0.1:18080,
+#     nothing else, and the bundled config site on 127.0.0.1 at a port the
+#     kernel picks (its address comes from the build tree's
+#     generated/quillon/site.sh),
 #  4. writes a split store with entries on different lines into a temporary
 #     home directory, and starts Quillon (build/linux/app/quillon) inside the
 #     namespace with --home pointing at it,
@@ -84,10 +86,11 @@ EOF
 expected_routes=6
 
 # ---------------------------------------------------------------- inner part
-#   demo.sh --inside STATE QUILLON SITE_BIN SITE_ROOT SHOT
+#   demo.sh --inside STATE QUILLON SITE_BIN SITE_ROOT SITE_SH SHOT
 if [[ ${1:-} == --inside ]]; then
-  state=$2 quillon=$3 site_bin=$4 site_root=$5 shot=$6
-  port=18080
+  state=$2 quillon=$3 site_bin=$4 site_root=$5 site_sh=$6 shot=$7
+  # shellcheck source=/dev/null
+  . "$site_sh"
   pids=()
   # shellcheck disable=SC2317  # runs from the trap
   clean_up() {
@@ -110,22 +113,27 @@ if [[ ${1:-} == --inside ]]; then
     --listen-address=127.0.0.1 --bind-interfaces --no-resolv --no-hosts \
     --log-facility=- "${dns_records[@]}" 2>"$state/dnsmasq.log" &
   pids+=($!)
-  "$site_bin" --listen 127.0.0.1 --port "$port" --root "$site_root" 2>"$state/site.log" &
-  pids+=($!)
+  if ! quillon_site_start "$site_bin" "$site_root" "$state/site.log"; then
+    say "the config site did not start:"
+    sed 's/^/  /' "$state/site.log" >&2
+    exit 1
+  fi
+  pids+=("$quillon_site_pid")
+  site=$quillon_site_host
   up=
   for _ in $(seq 1 100); do
-    if getent ahostsv4 video.example.test >/dev/null && (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+    if getent ahostsv4 video.example.test >/dev/null; then
       up=1
       break
     fi
     sleep 0.1
   done
   if [[ -z $up ]]; then
-    say "dnsmasq or the config site did not come up:"
-    sed 's/^/  /' "$state/dnsmasq.log" "$state/site.log" >&2
+    say "dnsmasq did not come up:"
+    sed 's/^/  /' "$state/dnsmasq.log" >&2
     exit 1
   fi
-  say "namespace ready: lines v0 192.0.2.1, v1 198.51.100.1, v2 203.0.113.1; dnsmasq and the config site on 127.0.0.1"
+  say "namespace ready: lines v0 192.0.2.1, v1 198.51.100.1, v2 203.0.113.1; dnsmasq on 127.0.0.1, the config site on $site"
 
   home=$state/home
   mkdir -p "$home/分流器配置"
@@ -157,7 +165,7 @@ if [[ ${1:-} == --inside ]]; then
   ip -4 route show | sed 's/ *$//; s/^/    /'
 
   if [[ -n ${DISPLAY:-} ]]; then
-    "$quillon" --home "$home" --site "127.0.0.1:$port" &
+    "$quillon" --home "$home" --site "$site" &
     quillon_pid=$!
     pids+=("$quillon_pid")
     echo
@@ -187,7 +195,7 @@ if [[ ${1:-} == --inside ]]; then
   done
   [[ -s $state/display ]] || { say "Xvfb did not start"; exit 1; }
   export DISPLAY=:$(head -n 1 "$state/display")
-  "$quillon" --home "$home" --site "127.0.0.1:$port" 2>"$state/quillon.log" &
+  "$quillon" --home "$home" --site "$site" 2>"$state/quillon.log" &
   quillon_pid=$!
   pids+=("$quillon_pid")
   say "Quillon started on the virtual display $DISPLAY (pid $quillon_pid)"
@@ -235,16 +243,18 @@ shot=${QUILLON_DEMO_SHOT:-$repo/build/demo-screenshot.png}
 if [[ ${QUILLON_SKIP_BUILD:-} != 1 && -z ${QUILLON_BUILD_DIR:-} ]]; then
   say "installing the packages (scripts/install-deps.sh)"
   "$repo/scripts/install-deps.sh"
-  say "configuring and building the linux preset into $build_dir"
-  (cd "$repo" && cmake --preset linux && cmake --build --preset linux)
+  say "configuring the linux preset and building Quillon and the config site into $build_dir"
+  (cd "$repo" && cmake --preset linux && cmake --build --preset linux --target quillon quillon-site)
 else
   say "not building: using the binaries in $build_dir"
 fi
 quillon=$build_dir/app/quillon
 site_bin=$build_dir/site/quillon-site
+site_sh=$build_dir/generated/quillon/site.sh
 for f in "$quillon" "$site_bin"; do
   [[ -x $f ]] || { say "missing: $f (build the linux preset first)"; exit 1; }
 done
+[[ -f $site_sh ]] || { say "missing: $site_sh (configure the linux preset first)"; exit 1; }
 tools=(unshare ip dnsmasq getent)
 if [[ -z ${DISPLAY:-} ]]; then tools+=(Xvfb xdotool import); fi
 for tool in "${tools[@]}"; do
@@ -256,7 +266,7 @@ state=$(mktemp -d /tmp/quillon-demo-XXXXXX)
 trap 'rm -rf "$state"' EXIT
 printf 'nameserver 127.0.0.1\noptions timeout:1 attempts:1\n' >"$state/resolv.conf"
 set +e
-unshare -m -n bash "$(readlink -f "$0")" --inside "$state" "$quillon" "$site_bin" "$repo/site" "$shot"
+unshare -m -n bash "$(readlink -f "$0")" --inside "$state" "$quillon" "$site_bin" "$repo/site" "$site_sh" "$shot"
 rc=$?
 set -e
 exit "$rc"

@@ -5,10 +5,13 @@
 #   scripts/run.sh --windows [QUILLON ARGS...]   the Windows program under Wine
 #
 #  1. installs the packages (scripts/install-deps.sh),
-#  2. configures and builds the `linux` preset (build/linux),
-#  3. starts the bundled config site (quillon-site) on 127.0.0.1:18080 and
-#     waits until it answers,
-#  4. runs Quillon with --site 127.0.0.1:18080 and the arguments given here,
+#  2. configures the `linux` preset (build/linux) and builds only what it
+#     runs: Quillon and the bundled config site (targets quillon and
+#     quillon-site; the tests are left for scripts/test.sh),
+#  3. starts its own config site (quillon-site) on 127.0.0.1, at a port the
+#     kernel picks, and waits until the site reports that port; a server
+#     that already answers on some port is never used,
+#  4. runs Quillon with --site 127.0.0.1:PORT and the arguments given here,
 #  5. stops the site when Quillon ends, and exits with Quillon's exit code.
 #
 # Without a display ($DISPLAY and $WAYLAND_DISPLAY both empty) Quillon runs on
@@ -21,16 +24,23 @@
 # preset) and the site (the `linux` preset's quillon-site only) and runs
 # quillon.exe under Wine (tests/wine/wine-run.sh: a private network
 # namespace, code page 936) on a Wine desktop of 800x600. The site runs inside
-# that namespace, on its 127.0.0.1. There are no lines in the namespace, so
-# the line selectors stay empty; arguments for quillon.exe take Windows paths
+# that namespace, on its 127.0.0.1 at the default port (18080): nothing else
+# can listen in there. There are no lines in the namespace, so the line
+# selectors stay empty; arguments for quillon.exe take Windows paths
 # (Z:\tmp\quillon for /tmp/quillon). The exit code is Wine's. Without a
 # display the screenshot goes to build/run-screenshot-windows.png.
 #
+# The site's address and pages come from the build tree
+# (generated/quillon/site.sh, written by CMake from cmake/site.cmake).
+#
 # Environment:
 #   QUILLON_WINDOWS=1     the same as --windows
-#   QUILLON_NO_SITE=1     do not start the site (Quillon then shows its start
-#                         failure box, as on a machine that cannot reach the site)
-#   QUILLON_SITE_PORT=N   the site's port (default 18080)
+#   QUILLON_NO_SITE=1     do not start the site: Quillon is sent to the default
+#                         site (127.0.0.1:18080) and shows its start failure
+#                         box, as on a machine that cannot reach the site (the
+#                         script warns when something answers there)
+#   QUILLON_SITE_PORT=N   the site's port instead of one the kernel picks; the
+#                         script stops when the site cannot listen there
 #   QUILLON_SKIP_BUILD=1  skip steps 1 and 2 and use the binaries already built
 #   QUILLON_BUILD_DIR=DIR take the binaries from DIR (app/quillon,
 #                         site/quillon-site) instead of build/linux; skips
@@ -140,14 +150,16 @@ fi
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 build_dir=${QUILLON_BUILD_DIR:-$repo/build/linux}
-port=${QUILLON_SITE_PORT:-18080}
-site_addr=127.0.0.1:$port
 windows=
 if [[ ${1:-} == --windows ]]; then
   windows=1
   shift
 elif [[ ${QUILLON_WINDOWS:-} == 1 ]]; then
   windows=1
+fi
+if [[ -n ${QUILLON_SITE_PORT:-} && ! ${QUILLON_SITE_PORT} =~ ^[1-9][0-9]*$ ]]; then
+  say "QUILLON_SITE_PORT is not a port: $QUILLON_SITE_PORT"
+  exit 2
 fi
 
 if [[ -n $windows && ${QUILLON_SKIP_BUILD:-} != 1 ]]; then
@@ -166,9 +178,9 @@ elif [[ -n $windows ]]; then
 elif [[ ${QUILLON_SKIP_BUILD:-} != 1 && -z ${QUILLON_BUILD_DIR:-} ]]; then
   say "installing the packages (scripts/install-deps.sh)"
   "$repo/scripts/install-deps.sh"
-  say "configuring and building the linux preset into $build_dir"
+  say "configuring the linux preset and building Quillon and the config site into $build_dir"
   cmake --preset linux
-  cmake --build --preset linux
+  cmake --build --preset linux --target quillon quillon-site
 else
   say "not building: using the binaries in $build_dir"
 fi
@@ -190,25 +202,37 @@ if [[ -z $quillon ]]; then
 fi
 site_bin=$build_dir/site/quillon-site
 
+# The config site's address and pages, and quillon_site_start, from the
+# configured build tree.
+site_sh=
+for candidate in "$build_dir/generated/quillon/site.sh" "$repo/build/windows/generated/quillon/site.sh"; do
+  if [[ -f $candidate ]]; then
+    site_sh=$candidate
+    break
+  fi
+done
+[[ -n $site_sh ]] || { say "no generated/quillon/site.sh in $build_dir (configure it: cmake --preset linux)"; exit 1; }
+# shellcheck source=/dev/null
+. "$site_sh"
+
 # The program's version, from project(VERSION) in CMakeLists.txt.
 version=$(sed -n 's/^project(Quillon VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [[ -n $version ]] || { say "no project(Quillon VERSION ...) in CMakeLists.txt"; exit 1; }
 
-# The body of the version gate's answer for $version on 127.0.0.1:PORT,
-# through bash's /dev/tcp (no curl needed). Fails when nothing answers.
+# The body of the version gate's answer for $version at HOST:PORT, through
+# bash's /dev/tcp (no curl needed). Fails when nothing answers.
 probe_gate() {
   local reply
   reply=$(
     exec 2>/dev/null
-    exec 3<>"/dev/tcp/127.0.0.1/$1" || exit 1
-    printf 'GET /flq/v.php?v=%s HTTP/1.0\r\nHost: 127.0.0.1\r\nAccept: */*\r\n\r\n' "$version" >&3
+    exec 3<>"/dev/tcp/${1%:*}/${1##*:}" || exit 1
+    printf 'GET %s?v=%s HTTP/1.0\r\nHost: %s\r\nAccept: */*\r\n\r\n' "$QUILLON_SITE_GATE_PATH" "$version" "$1" >&3
     timeout 3 cat <&3
   ) || return 1
   [[ $reply == HTTP/* ]] || return 1
   printf '%s' "${reply#*$'\r\n\r\n'}"
 }
 
-site_pid=
 child_pid=      # Quillon, or xvfb-run with Quillon inside
 inner_pidfile=  # where the part under xvfb-run leaves its pid
 # shellcheck disable=SC2317  # runs from the traps
@@ -227,12 +251,10 @@ stop_child() {
 }
 # shellcheck disable=SC2317
 stop_site() {
-  if [[ -n $site_pid ]] && kill -0 "$site_pid" 2>/dev/null; then
-    say "stopping the config site (pid $site_pid)"
-    kill "$site_pid" 2>/dev/null || true
-    wait "$site_pid" 2>/dev/null || true
+  if [[ -n ${quillon_site_pid:-} ]]; then
+    say "stopping the config site (pid $quillon_site_pid)"
+    quillon_site_stop
   fi
-  site_pid=
 }
 # shellcheck disable=SC2317
 clean_up() {
@@ -247,57 +269,43 @@ trap 'say "interrupted"; exit 130' INT
 trap 'say "terminated"; exit 143' TERM
 
 if [[ -n $windows ]]; then
-  # Wine runs in a network namespace of its own: the site runs in there.
+  # Wine runs in a network namespace of its own: the site runs in there, on
+  # the default port (or QUILLON_SITE_PORT), where nothing else can listen.
+  site_addr=$QUILLON_SITE_ADDRESS:${QUILLON_SITE_PORT:-$QUILLON_SITE_DEFAULT_PORT}
   if [[ ${QUILLON_NO_SITE:-} == 1 ]]; then
     say "QUILLON_NO_SITE=1: not starting the config site; Quillon's version gate will fail"
   else
     [[ -x $site_bin ]] || { say "no config site program at $site_bin"; exit 1; }
     say "the config site runs inside Wine's private network namespace on $site_addr"
-    QUILLON_WINE_SIDECAR=$(printf '%q ' "$site_bin" --listen 127.0.0.1 --port "$port" --root "$repo/site")
-    export QUILLON_WINE_SIDECAR QUILLON_WINE_SIDECAR_PORT=$port
+    QUILLON_WINE_SIDECAR=$(printf '%q ' "$site_bin" --listen "$QUILLON_SITE_ADDRESS" --port "${site_addr##*:}" \
+      --root "$repo/site")
+    export QUILLON_WINE_SIDECAR QUILLON_WINE_SIDECAR_PORT=${site_addr##*:}
   fi
 elif [[ ${QUILLON_NO_SITE:-} == 1 ]]; then
+  site_addr=$QUILLON_SITE_ADDRESS:${QUILLON_SITE_PORT:-$QUILLON_SITE_DEFAULT_PORT}
   say "QUILLON_NO_SITE=1: not starting the config site; Quillon's version gate will fail"
-  if probe_gate "$port" >/dev/null; then
+  if probe_gate "$site_addr" >/dev/null; then
     say "warning: something already answers on $site_addr, so the gate may pass after all"
   fi
-elif body=$(probe_gate "$port"); then
-  if [[ $body != 1 ]]; then
-    say "port $port already answers, but not with a passing version gate; stop that server or set QUILLON_SITE_PORT"
-    exit 1
-  fi
-  say "a config site already answers on $site_addr; using it"
 else
   if [[ ! -x $site_bin ]]; then
     say "no config site program at $site_bin"
     exit 1
   fi
   site_log=$repo/build/run-site.log
-  say "starting the config site on $site_addr (log: $site_log)"
-  "$site_bin" --listen 127.0.0.1 --port "$port" --root "$repo/site" 2>"$site_log" &
-  site_pid=$!
-  up=
-  for _ in $(seq 1 100); do
-    if ! kill -0 "$site_pid" 2>/dev/null; then
-      say "the config site did not start:"
-      sed 's/^/  /' "$site_log" >&2
-      site_pid=
-      exit 1
-    fi
-    if body=$(probe_gate "$port"); then
-      up=1
-      break
-    fi
-    sleep 0.1
-  done
-  if [[ -z $up ]]; then
-    say "the config site does not answer on $site_addr"
+  mkdir -p "$(dirname "$site_log")"
+  : >"$site_log"
+  if ! quillon_site_start "$site_bin" "$repo/site" "$site_log" "${QUILLON_SITE_PORT:-0}"; then
+    say "the config site did not start:"
+    sed 's/^/  /' "$site_log" >&2
     exit 1
   fi
-  if [[ $body == 1 ]]; then
+  site_addr=$quillon_site_host
+  say "started the config site on $site_addr (pid $quillon_site_pid, log: $site_log)"
+  if body=$(probe_gate "$site_addr") && [[ $body == 1 ]]; then
     say "the config site answers: version gate passes for $version"
   else
-    say "the config site answers, but its version gate says '$body' for $version (see site/config/accepted-versions.txt)"
+    say "the config site answers, but its version gate says '${body:-}' for $version (see site/config/accepted-versions.txt)"
   fi
 fi
 

@@ -1,8 +1,10 @@
 // quillon-site: the config site on a loopback address.
 //
-//   quillon-site [--listen ADDR] [--port N] [--root DIR]
+//   quillon-site [--listen ADDR] [--port N] [--root DIR] [--print-port]
 //
-// Serves until SIGINT or SIGTERM. One line per request goes to stderr.
+// Serves until SIGINT or SIGTERM. One line per request goes to stderr. With
+// --print-port the port goes to stdout, one line, once the site listens: a
+// launcher starts it with --port 0 and waits for that line.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 #include <string_view>
 #include <thread>
 
+#include "quillon/site.h"
 #include "site_server.h"
 
 #ifndef QUILLON_SITE_SOURCE_ROOT
@@ -23,13 +26,14 @@
 namespace {
 
 void Usage(std::FILE* to) {
-  std::fputs(
-      "usage: quillon-site [--listen ADDR] [--port N] [--root DIR]\n"
-      "  --listen ADDR  address to listen on (default 127.0.0.1)\n"
-      "  --port N       port (default 18080; 0 takes a free one)\n"
-      "  --root DIR     the site folder holding prepared/ (and optionally config/)\n"
-      "                 (default: the site folder beside the program, else the source tree's)\n",
-      to);
+  std::fprintf(to,
+               "usage: quillon-site [--listen ADDR] [--port N] [--root DIR] [--print-port]\n"
+               "  --listen ADDR  numeric address to listen on (default %s)\n"
+               "  --port N       port (default %d; 0 takes one the kernel picks)\n"
+               "  --root DIR     the site folder holding prepared/ (and optionally config/)\n"
+               "                 (default: the site folder beside the program, else the source tree's)\n"
+               "  --print-port   print the port on standard output once listening\n",
+               quillon::kDefaultSiteAddress, quillon::kDefaultSitePort);
 }
 
 // The default root: a folder with prepared/ next to the program (an installed
@@ -60,9 +64,10 @@ bool ParsePort(std::string_view text, int& port) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string listen = "127.0.0.1";
-  int port = 18080;
+  std::string listen = quillon::kDefaultSiteAddress;
+  int port = quillon::kDefaultSitePort;
   std::string root;
+  bool printPort = false;
 
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
@@ -71,6 +76,10 @@ int main(int argc, char** argv) {
     if (arg == "-h" || arg == "--help") {
       Usage(stdout);
       return 0;
+    }
+    if (arg == "--print-port") {
+      printPort = true;
+      continue;
     }
     if (const auto eq = arg.find('='); arg.substr(0, 2) == "--" && eq != std::string_view::npos) {
       value = arg.substr(eq + 1);
@@ -122,8 +131,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quillon-site: cannot listen on %s:%d\n", listen.c_str(), port);
     return 1;
   }
-  std::fprintf(stderr, "quillon-site: serving %s on http://%s:%d/flq/\n", root.c_str(), listen.c_str(), bound);
+  std::fprintf(stderr, "quillon-site: serving %s on http://%s:%d%s\n", root.c_str(), listen.c_str(), bound,
+               quillon::kDownloadsPagePath);
   std::fflush(stderr);
+  if (printPort) {
+    std::printf("%d\n", bound);
+    std::fflush(stdout);
+  }
 
   bool ran = true;
   std::thread serving([&] {

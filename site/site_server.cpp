@@ -1,18 +1,30 @@
 #include "site_server.h"
 
+#include "quillon/site.h"
 #include "quillon/version.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <httplib.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <list>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -22,6 +34,10 @@ namespace quillon::site {
 namespace fs = std::filesystem;
 
 namespace {
+
+// The site's own paths, beside the three pages the program opens.
+constexpr char kFilesPath[] = "/flq/files/";
+constexpr char kWindowImagePath[] = "/flq/window.png";
 
 std::string_view Trim(std::string_view s) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
@@ -69,8 +85,10 @@ void LogRequest(const httplib::Request& req, const httplib::Response& res) {
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
   std::ostringstream line;
-  line << "quillon-site: " << stamp << ' ' << LogSafe(req.remote_addr) << ' ' << LogSafe(req.method) << ' '
-       << LogSafe(req.target) << ' ' << res.status << ' ' << res.body.size() << '\n';
+  // A field the request never got (it failed before) shows as "-".
+  const auto field = [](const std::string& text) { return text.empty() ? std::string("-") : LogSafe(text); };
+  line << "quillon-site: " << stamp << ' ' << field(req.remote_addr) << ' ' << field(req.method) << ' '
+       << field(req.target) << ' ' << res.status << ' ' << res.body.size() << '\n';
   const std::string text = line.str();
   // One write per line, so lines of parallel requests do not mix.
   std::fwrite(text.data(), 1, text.size(), stderr);
@@ -225,10 +243,15 @@ nav a { margin-right: 1.2em; }
 </style>
 </head>
 <body>
-<nav><a href="/flq/pz.php">分流配置下载</a><a href="/flq/jc.php">分流配置教程</a></nav>
 )";
 
 const char* const kPageTail = "</body>\n</html>\n";
+
+// The links between the pages, at the top of each.
+std::string Navigation() {
+  return std::string("<nav><a href=\"") + kDownloadsPagePath + "\">分流配置下载</a><a href=\"" + kTutorialPagePath +
+         "\">分流配置教程</a></nav>\n";
+}
 
 }  // namespace
 
@@ -236,6 +259,7 @@ std::string DownloadsPage(const std::vector<PreparedFile>& files) {
   std::string html = kPageHead;
   html += "分流配置下载 - Quillon";
   html += kStyle;
+  html += Navigation();
   html += "<h1>分流配置下载</h1>\n";
   html += "<p>以下是整理好的分流配置文件，每个文件里是一组分流网址/IP 及其分配线路、分流设置和备注。"
           "下载后载入程序即可加入分流列表。</p>\n";
@@ -244,7 +268,7 @@ std::string DownloadsPage(const std::vector<PreparedFile>& files) {
   } else {
     html += "<table>\n<tr><th>配置文件</th><th>条目数</th><th>大小</th><th>说明</th></tr>\n";
     for (const auto& f : files) {
-      const std::string href = "/flq/files/" + UrlEncode(f.name);
+      const std::string href = kFilesPath + UrlEncode(f.name);
       html += "<tr><td><a href=\"" + HtmlEscape(href) + "\" download>" + HtmlEscape(f.name) + "</a></td>";
       html += "<td>" + std::to_string(f.sections) + "</td>";
       html += "<td>" + std::to_string(f.size) + " 字节</td>";
@@ -275,8 +299,10 @@ std::string TutorialPage() {
   std::string html = kPageHead;
   html += "分流配置教程 - Quillon";
   html += kStyle;
-  html += R"(<h1>分流配置教程</h1>
-<p><img class="shot" src="/flq/window.png" alt="Quillon 主窗口截图" width="592"></p>
+  html += Navigation();
+  html += "<h1>分流配置教程</h1>\n<p><img class=\"shot\" src=\"" + std::string(kWindowImagePath) +
+          "\" alt=\"Quillon 主窗口截图\" width=\"592\"></p>\n";
+  html += R"(
 
 <h2>线路</h2>
 <p>本机的每块网卡如果有自己的默认网关，就是一条<strong>线路</strong>。程序里的线路一律用该网卡默认网关的 IPv4 地址表示，
@@ -315,7 +341,9 @@ std::string TutorialPage() {
 <p class="note">非专业人员请勿随意修改全局线路，以免电脑断网。</p>
 
 <h2>载入分流配置</h2>
-<p>在 <a href="/flq/pz.php">分流配置下载</a> 页下载配置文件，然后：点击“分流配置载入” → 在“更改分配线路”中选择
+<p>在 <a href=")";
+  html += kDownloadsPagePath;
+  html += R"(">分流配置下载</a> 页下载配置文件，然后：点击“分流配置载入” → 在“更改分配线路”中选择
 “不更改分配线路”或一条线路 → 点击“选择配置文件”选择文件，或把文件拖到窗口上 → 点击“确定载入”。
 程序提示本次载入的条数，载入的条目在一分钟内生效。</p>
 )";
@@ -324,16 +352,195 @@ std::string TutorialPage() {
 }
 
 // ---------------------------------------------------------------- server
+//
+// cpp-httplib parses the requests, routes them and writes the answers, but
+// the site owns the sockets: its own accept loop and a stream that holds
+// every connection to a byte budget and to deadlines. The library's own
+// loop reads a request head of any length, a chunked body of any size and a
+// client that sends a byte every few seconds for ever; through this stream
+// none of them gets further than the limits.
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MillisecondsUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 60 * 60 * 1000));
+}
+
+// Waits until `fd` is ready for `events` or the deadline has passed.
+bool WaitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    const int ready = poll(&p, 1, MillisecondsUntil(deadline));
+    if (ready > 0) return true;
+    if (ready == 0 || errno != EINTR) return false;
+  }
+}
+
+void AddressText(const sockaddr_storage& addr, std::string& ip, int& port) {
+  char text[INET6_ADDRSTRLEN] = "";
+  if (addr.ss_family == AF_INET) {
+    const auto& in = reinterpret_cast<const sockaddr_in&>(addr);
+    inet_ntop(AF_INET, &in.sin_addr, text, sizeof text);
+    port = ntohs(in.sin_port);
+  } else if (addr.ss_family == AF_INET6) {
+    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(addr);
+    inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
+    port = ntohs(in6.sin6_port);
+  }
+  ip = text;
+}
+
+// One connection as cpp-httplib reads and writes it. Each request gets a
+// read budget (head and body together) and a read deadline; its response a
+// write deadline from its first byte. A read past either fails, and so does
+// the request; the connection is then closed.
+class ConnectionStream final : public httplib::Stream {
+ public:
+  ConnectionStream(int fd, const SiteLimits& limits) : fd_(fd), limits_(limits) {}
+
+  // Waits for the first byte of the next request (or the client's end).
+  bool WaitForRequest(Clock::time_point until) const {
+    return used_ < filled_ || WaitFor(fd_, POLLIN, until);
+  }
+  void StartRequest() {
+    readDeadline_ = Clock::now() + limits_.readTime;
+    budget_ = limits_.headBytes + limits_.payloadBytes;
+    writing_ = false;
+  }
+  // True once a read or write went past a limit or failed.
+  bool Failed() const { return failed_; }
+
+  bool is_readable() const override { return WaitForRequest(readDeadline_); }
+  bool is_writable() const override { return !failed_ && WaitFor(fd_, POLLOUT, WriteDeadline()); }
+
+  ssize_t read(char* ptr, size_t size) override {
+    if (failed_) return -1;
+    if (budget_ == 0) return Fail();
+    if (used_ == filled_) {
+      if (!WaitFor(fd_, POLLIN, readDeadline_)) return Fail();
+      ssize_t got;
+      do {
+        got = recv(fd_, buffer_, sizeof buffer_, 0);
+      } while (got < 0 && errno == EINTR);
+      if (got < 0) return Fail();
+      if (got == 0) return 0;
+      used_ = 0;
+      filled_ = static_cast<std::size_t>(got);
+    }
+    const std::size_t n = std::min({size, filled_ - used_, budget_});
+    std::memcpy(ptr, buffer_ + used_, n);
+    used_ += n;
+    budget_ -= n;
+    return static_cast<ssize_t>(n);
+  }
+
+  ssize_t write(const char* ptr, size_t size) override {
+    if (failed_) return -1;
+    if (!writing_) {
+      writing_ = true;
+      writeDeadline_ = Clock::now() + limits_.writeTime;
+    }
+    if (!WaitFor(fd_, POLLOUT, writeDeadline_)) return Fail();
+    ssize_t sent;
+    do {
+      sent = send(fd_, ptr, size, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent < 0 ? Fail() : sent;
+  }
+
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    if (getpeername(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) AddressText(addr, ip, port);
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    if (getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) AddressText(addr, ip, port);
+  }
+  socket_t socket() const override { return fd_; }
+
+ private:
+  ssize_t Fail() {
+    failed_ = true;
+    return -1;
+  }
+  Clock::time_point WriteDeadline() const { return writing_ ? writeDeadline_ : Clock::now() + limits_.writeTime; }
+
+  int fd_;
+  const SiteLimits& limits_;
+  char buffer_[4096];
+  std::size_t used_ = 0;
+  std::size_t filled_ = 0;
+  std::size_t budget_ = 0;
+  Clock::time_point readDeadline_{};
+  Clock::time_point writeDeadline_{};
+  bool writing_ = false;
+  bool failed_ = false;
+};
+
+// The library's server with its routes, asked for one request at a time on
+// a stream the site hands it.
+class Routes final : public httplib::Server {
+ public:
+  bool ServeOne(httplib::Stream& stream, bool last, bool& clientCloses,
+                const std::function<void(httplib::Request&)>& look) {
+    return process_request(stream, last, clientCloses, look);
+  }
+};
+
+// A route pattern (a regular expression) that matches exactly `path`.
+std::string Literal(std::string_view path) {
+  std::string pattern;
+  for (char c : path) {
+    if (c != '\0' && std::strchr(".^$|()[]{}*+?\\", c) != nullptr) pattern += '\\';
+    pattern += c;
+  }
+  return pattern;
+}
+
+// Whether a request carries a body: a length above zero, or any transfer
+// coding (a chunked body has no length to check in advance).
+bool HasBody(const httplib::Request& req) {
+  if (req.has_header("Transfer-Encoding")) return true;
+  const std::string length = req.get_header_value("Content-Length");
+  return !length.empty() && length.find_first_not_of('0') != std::string::npos;
+}
+
+// The declared body length, or nothing when it is not a plain number.
+std::optional<std::uint64_t> DeclaredLength(const httplib::Request& req) {
+  const std::string text = req.get_header_value("Content-Length");
+  std::uint64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
 
 struct SiteServer::Impl {
   SiteConfig config;
-  httplib::Server server;
-  bool bound = false;
-  // Stop() may come from another thread before Run() has started listening;
-  // these flags let it wait for the listener instead of missing it.
-  std::atomic<bool> runCalled{false};
-  std::atomic<bool> runDone{false};
-  std::atomic<bool> stopRequested{false};
+  SiteLimits limits;
+  Routes http;
+  int listener = -1;
+  // Stop() writes a byte here; Run() wakes up on it, whenever it comes.
+  int wake[2] = {-1, -1};
+
+  struct Connection {
+    int fd = -1;  // -1 once closed
+    std::thread thread;
+    bool done = false;
+  };
+  std::mutex mutex;
+  std::list<Connection> connections;  // guarded by mutex
+
+  ~Impl() {
+    for (int fd : {listener, wake[0], wake[1]})
+      if (fd >= 0) close(fd);
+  }
 
   fs::path Root() const { return fs::path(config.root); }
   fs::path WindowImage() const {
@@ -371,67 +578,175 @@ struct SiteServer::Impl {
   }
 
   void Setup() {
-    server.Get("/flq/v.php", [this](const httplib::Request& req, httplib::Response& res) { Gate(req, res); });
-    server.Get("/flq/pz.php", [this](const httplib::Request&, httplib::Response& res) {
+    http.Get(Literal(kVersionGatePath), [this](const httplib::Request& req, httplib::Response& res) { Gate(req, res); });
+    http.Get(Literal(kDownloadsPagePath), [this](const httplib::Request&, httplib::Response& res) {
       res.set_content(DownloadsPage(ListPreparedFiles(config.root)), "text/html; charset=utf-8");
     });
-    server.Get("/flq/jc.php", [](const httplib::Request&, httplib::Response& res) {
+    http.Get(Literal(kTutorialPagePath), [](const httplib::Request&, httplib::Response& res) {
       res.set_content(TutorialPage(), "text/html; charset=utf-8");
     });
-    server.Get("/flq/window.png", [this](const httplib::Request&, httplib::Response& res) { Image(res); });
-    server.Get("/flq/files/(.*)",
-               [this](const httplib::Request& req, httplib::Response& res) { File(req, res); });
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    http.Get(Literal(kWindowImagePath), [this](const httplib::Request&, httplib::Response& res) { Image(res); });
+    http.Get(Literal(kFilesPath) + "(.*)",
+             [this](const httplib::Request& req, httplib::Response& res) { File(req, res); });
+    // Before any of a body is read: one longer than the limit is refused
+    // (and the connection closed, so the rest of it is never read).
+    http.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+      if (!req.has_header("Content-Length")) return httplib::Server::HandlerResponse::Unhandled;
+      const auto length = DeclaredLength(req);
+      if (length && *length <= limits.payloadBytes) return httplib::Server::HandlerResponse::Unhandled;
+      res.status = length ? 413 : 400;
+      res.set_header("Connection", "close");
+      return httplib::Server::HandlerResponse::Handled;
+    });
+    http.set_error_handler([](const httplib::Request&, httplib::Response& res) {
       if (res.body.empty()) {
-        const std::string reason = res.status == 404 ? " Not Found" : "";
+        const std::string reason = res.status == 404 ? " Not Found" : res.status == 413 ? " Payload Too Large" : "";
         res.set_content(std::to_string(res.status) + reason + "\n", "text/plain; charset=utf-8");
       }
     });
-    server.set_logger(LogRequest);
-    // SO_REUSEADDR only: the library's default adds SO_REUSEPORT, which would
-    // let a second site bind the same port and share its requests instead of
-    // failing to start.
-    server.set_socket_options([](socket_t sock) {
-      int yes = 1;
-      setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    // An answer that ends its connection announces no keep-alive.
+    http.set_post_routing_handler([](const httplib::Request&, httplib::Response& res) {
+      if (res.get_header_value("Connection") == "close") res.headers.erase("Keep-Alive");
     });
+    http.set_logger(LogRequest);
+    http.set_payload_max_length(limits.payloadBytes);
+    // The figures the answers announce in their Keep-Alive header.
+    http.set_keep_alive_max_count(static_cast<std::size_t>(limits.keepAliveRequests));
+    http.set_keep_alive_timeout(
+        std::max<time_t>(1, std::chrono::duration_cast<std::chrono::seconds>(limits.keepAliveTime).count()));
+  }
+
+  // Serves the requests of one connection, then ends it.
+  void Serve(int fd) {
+    ConnectionStream stream(fd, limits);
+    for (int n = 0; n < limits.keepAliveRequests; ++n) {
+      const auto wait = n == 0 ? limits.readTime : limits.keepAliveTime;
+      if (!stream.WaitForRequest(Clock::now() + wait)) break;
+      stream.StartRequest();
+      bool clientCloses = false;
+      bool body = false;
+      const bool last = n + 1 == limits.keepAliveRequests;
+      const bool served =
+          http.ServeOne(stream, last, clientCloses, [&](httplib::Request& req) { body = HasBody(req); });
+      // After a body the connection ends: a refused one was never read, and
+      // no client of this site sends one.
+      if (!served || clientCloses || body || stream.Failed()) break;
+    }
+  }
+
+  // Joins the threads of connections that have ended. Called with `mutex`
+  // held.
+  void JoinEnded() {
+    for (auto it = connections.begin(); it != connections.end();) {
+      if (!it->done) {
+        ++it;
+        continue;
+      }
+      it->thread.join();
+      it = connections.erase(it);
+    }
+  }
+
+  bool Run() {
+    bool ok = true;
+    for (;;) {
+      pollfd p[2] = {{listener, POLLIN, 0}, {wake[0], POLLIN, 0}};
+      if (poll(p, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        ok = false;
+        break;
+      }
+      if (p[1].revents != 0) break;
+      const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) {
+        if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN || errno == EPROTO) continue;
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+          // Out of descriptors or memory for now: connections in progress
+          // end within their limits and give them back.
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+          continue;
+        }
+        ok = false;
+        break;
+      }
+      std::lock_guard lock(mutex);
+      JoinEnded();
+      if (connections.size() >= static_cast<std::size_t>(limits.connections)) {
+        close(fd);
+        continue;
+      }
+      auto& c = connections.emplace_back();
+      c.fd = fd;
+      // The socket is closed under the lock, so that Stop() never shuts down
+      // a number the system has meanwhile given to something else.
+      c.thread = std::thread([this, &c] {
+        Serve(c.fd);
+        std::lock_guard doneLock(mutex);
+        close(c.fd);
+        c.fd = -1;
+        c.done = true;
+      });
+    }
+    // Stopping: cut the connections in progress and wait for their threads.
+    std::list<Connection> left;
+    {
+      std::lock_guard lock(mutex);
+      for (auto& c : connections)
+        if (c.fd >= 0) shutdown(c.fd, SHUT_RDWR);
+      left.swap(connections);
+    }
+    for (auto& c : left) c.thread.join();
+    return ok;
   }
 };
 
-SiteServer::SiteServer(SiteConfig config) : impl_(std::make_unique<Impl>()) {
+SiteServer::SiteServer(SiteConfig config, SiteLimits limits) : impl_(std::make_unique<Impl>()) {
   impl_->config = std::move(config);
+  impl_->limits = limits;
+  if (pipe2(impl_->wake, O_CLOEXEC | O_NONBLOCK) != 0) impl_->wake[0] = impl_->wake[1] = -1;
   impl_->Setup();
 }
 
-SiteServer::~SiteServer() { Stop(); }
+SiteServer::~SiteServer() = default;
 
 int SiteServer::Bind(const std::string& host, int port) {
-  int bound = -1;
-  if (port == 0) {
-    bound = impl_->server.bind_to_any_port(host);
-  } else if (impl_->server.bind_to_port(host, port)) {
-    bound = port;
+  if (impl_->listener >= 0 || impl_->wake[0] < 0 || port < 0 || port > 65535) return -1;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return -1;
+  int fd = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
+  // SO_REUSEADDR only: with SO_REUSEPORT another program could bind the
+  // same port and take a share of the requests.
+  int yes = 1;
+  const bool bound = fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) == 0 &&
+                     bind(fd, found->ai_addr, found->ai_addrlen) == 0 && listen(fd, 64) == 0;
+  freeaddrinfo(found);
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  std::string ip;
+  int boundPort = -1;
+  if (bound && getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) AddressText(addr, ip, boundPort);
+  if (boundPort <= 0) {
+    if (fd >= 0) close(fd);
+    return -1;
   }
-  impl_->bound = bound > 0;
-  return impl_->bound ? bound : -1;
+  impl_->listener = fd;
+  return boundPort;
 }
 
 bool SiteServer::Run() {
-  if (!impl_->bound) return false;
-  impl_->runCalled = true;
-  bool ok = false;
-  if (!impl_->stopRequested) ok = impl_->server.listen_after_bind();
-  impl_->runDone = true;
-  return ok;
+  if (impl_->listener < 0) return false;
+  return impl_->Run();
 }
 
 void SiteServer::Stop() {
-  impl_->stopRequested = true;
-  if (impl_->runCalled) {
-    while (!impl_->runDone && !impl_->server.is_running())
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  impl_->server.stop();
+  if (impl_->wake[1] < 0) return;
+  const char byte = 1;
+  // A full pipe already holds a wake-up.
+  [[maybe_unused]] const ssize_t ignored = write(impl_->wake[1], &byte, 1);
 }
 
 }  // namespace quillon::site

@@ -3,6 +3,8 @@
 // tutorial page. It only reads files below its root folder and writes nothing.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -10,6 +12,26 @@
 #include <vector>
 
 namespace quillon::site {
+
+// What one client may make the site do. The site's clients send small GET
+// requests (the program's version gate, a browser on two pages), so every
+// figure is far above what they need and far below what would hurt.
+struct SiteLimits {
+  // Bytes of one request's line and headers, and of its body: a request
+  // that declares a longer body is refused before any of it is read.
+  std::size_t headBytes = 16 * 1024;
+  std::size_t payloadBytes = 64 * 1024;
+  // The whole of one request (line, headers, body) must arrive within this
+  // time, however it is dripped; its response must be taken within the
+  // write time.
+  std::chrono::milliseconds readTime{5000};
+  std::chrono::milliseconds writeTime{5000};
+  // Requests on one connection, and the wait for the next one.
+  int keepAliveRequests = 8;
+  std::chrono::milliseconds keepAliveTime{2000};
+  // Connections served at once; one more is closed at once.
+  int connections = 32;
+};
 
 struct SiteConfig {
   // The site's folder: prepared/*.ini, and optionally config/accepted-versions.txt
@@ -61,17 +83,20 @@ std::string TutorialPage();
 
 class SiteServer {
  public:
-  explicit SiteServer(SiteConfig config);
+  explicit SiteServer(SiteConfig config, SiteLimits limits = {});
   ~SiteServer();
   SiteServer(const SiteServer&) = delete;
   SiteServer& operator=(const SiteServer&) = delete;
 
-  // Binds to host:port; port 0 takes a free port. Returns the bound port, or
-  // -1 when the address cannot be bound.
+  // Binds to host:port (a numeric IPv4 or IPv6 address); port 0 takes a
+  // port the kernel picks. Returns the bound port, or -1 when the address
+  // cannot be bound. Connections are queued from here on.
   int Bind(const std::string& host, int port);
-  // Serves requests until Stop(); returns false when it could not run.
+  // Serves requests until Stop(), each connection on a thread of its own
+  // within the limits; returns false when it could not run.
   bool Run();
-  // Ends Run() from any thread.
+  // Ends Run() from any thread, also before Run() has started; connections
+  // in progress are cut.
   void Stop();
 
  private:

@@ -23,6 +23,7 @@
 
 #include "site_server.h"
 #include "platform/text.h"
+#include "quillon/site.h"
 #include "quillon/version.h"
 
 namespace quillon::site {
@@ -31,6 +32,9 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kSourceRoot = QUILLON_SITE_SOURCE_ROOT;
+const std::string kGate = kVersionGatePath;
+const std::string kDownloads = kDownloadsPagePath;
+const std::string kTutorial = kTutorialPagePath;
 
 std::string ReadFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -63,7 +67,7 @@ struct ScratchDir {
 // The server on a free loopback port, serving from its own thread.
 class RunningSite {
  public:
-  explicit RunningSite(SiteConfig config) : server_(std::move(config)) {
+  explicit RunningSite(SiteConfig config, SiteLimits limits = {}) : server_(std::move(config), limits) {
     port_ = server_.Bind("127.0.0.1", 0);
     EXPECT_GT(port_, 0);
     thread_ = std::thread([this] { server_.Run(); });
@@ -86,26 +90,48 @@ class RunningSite {
   std::thread thread_;
 };
 
-// Sends `request` verbatim on a new connection and returns everything the
-// server answers until it closes the connection.
-std::string RawExchange(int port, const std::string& request) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return {};
+// A connection to the loopback port, or -1.
+int ConnectTo(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string answer;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
-    char buf[4096];
-    pollfd p{fd, POLLIN, 0};
-    while (poll(&p, 1, 5000) > 0) {
-      const ssize_t n = recv(fd, buf, sizeof buf, 0);
-      if (n <= 0) break;
-      answer.append(buf, static_cast<std::size_t>(n));
-    }
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    close(fd);
+    return -1;
   }
+  return fd;
+}
+
+// Everything the server sends until it ends the connection (`closed` then
+// true) or has sent nothing for `ms`.
+std::string ReadUntilClosed(int fd, int ms = 5000, bool* closed = nullptr) {
+  std::string answer;
+  char buf[4096];
+  pollfd p{fd, POLLIN, 0};
+  bool ended = false;
+  while (poll(&p, 1, ms) > 0) {
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) {
+      ended = true;
+      break;
+    }
+    answer.append(buf, static_cast<std::size_t>(n));
+  }
+  if (closed != nullptr) *closed = ended;
+  return answer;
+}
+
+// Sends `request` verbatim on a new connection and returns everything the
+// server answers until it closes the connection.
+std::string RawExchange(int port, const std::string& request) {
+  const int fd = ConnectTo(port);
+  if (fd < 0) return {};
+  std::string answer;
+  if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size()))
+    answer = ReadUntilClosed(fd);
   close(fd);
   return answer;
 }
@@ -181,20 +207,20 @@ TEST(SiteGate, AnswersOneOnlyForAnAcceptedVersion) {
     return res->body;
   };
   const std::string own = quillon::kVersion;
-  EXPECT_EQ(gate("/flq/v.php?v=" + own), "1");
-  EXPECT_EQ(gate("/flq/v.php?v=9.9"), "0");
-  EXPECT_EQ(gate("/flq/v.php"), "0");
-  EXPECT_EQ(gate("/flq/v.php?v="), "0");
-  EXPECT_EQ(gate("/flq/v.php?v=1.0"), "0");
-  EXPECT_EQ(gate("/flq/v.php?v=" + own + "%20"), "0");
-  EXPECT_EQ(gate("/flq/v.php?x=" + own), "0");
+  EXPECT_EQ(gate(kGate + "?v=" + own), "1");
+  EXPECT_EQ(gate(kGate + "?v=9.9"), "0");
+  EXPECT_EQ(gate(kGate), "0");
+  EXPECT_EQ(gate(kGate + "?v="), "0");
+  EXPECT_EQ(gate(kGate + "?v=1.0"), "0");
+  EXPECT_EQ(gate(kGate + "?v=" + own + "%20"), "0");
+  EXPECT_EQ(gate(kGate + "?x=" + own), "0");
 }
 
 TEST(SiteGate, AnswersAnHttp10RequestLikeTheProgramSends) {
   RunningSite site({kSourceRoot, ""});
   const std::string answer = RawExchange(
       site.port(),
-      "GET /flq/v.php?v=" + std::string(quillon::kVersion) +
+      "GET " + kGate + "?v=" + quillon::kVersion +
           " HTTP/1.0\r\nHost: 127.0.0.1\r\nAccept: */*\r\n"
       "User-Agent: Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)\r\n\r\n");
   EXPECT_EQ(StatusOf(answer), 200) << answer;
@@ -207,14 +233,14 @@ TEST(SiteGate, FollowsItsOwnListAndRefusesEverythingWithoutOne) {
   {
     RunningSite site({dir.path.string(), ""});
     auto c = site.Client();
-    auto r1 = c.Get("/flq/v.php?v=2.0.1");
-    auto r2 = c.Get("/flq/v.php?v=1.0.2");
+    auto r1 = c.Get(kGate + "?v=2.0.1");
+    auto r2 = c.Get(kGate + "?v=1.0.2");
     ASSERT_TRUE(r1 && r2);
     EXPECT_EQ(r1->body, "1");
     EXPECT_EQ(r2->body, "0");
     // The list is read for every request: an edit takes effect at once.
     WriteFile(dir.path / "config" / "accepted-versions.txt", "1.0.2\n");
-    auto r3 = c.Get("/flq/v.php?v=1.0.2");
+    auto r3 = c.Get(kGate + "?v=1.0.2");
     ASSERT_TRUE(r3);
     EXPECT_EQ(r3->body, "1");
   }
@@ -222,8 +248,8 @@ TEST(SiteGate, FollowsItsOwnListAndRefusesEverythingWithoutOne) {
   fs::remove(dir.path / "config" / "accepted-versions.txt");
   RunningSite site({dir.path.string(), ""});
   auto c = site.Client();
-  auto own = c.Get(std::string("/flq/v.php?v=") + quillon::kVersion);
-  auto other = c.Get("/flq/v.php?v=2.0.1");
+  auto own = c.Get(kGate + "?v=" + quillon::kVersion);
+  auto other = c.Get(kGate + "?v=2.0.1");
   ASSERT_TRUE(own && other);
   EXPECT_EQ(own->body, "1");
   EXPECT_EQ(other->body, "0");
@@ -234,7 +260,7 @@ TEST(SiteGate, FollowsItsOwnListAndRefusesEverythingWithoutOne) {
 TEST(SiteDownloads, ListsEveryPreparedFileWithAWorkingDownload) {
   RunningSite site({kSourceRoot, ""});
   auto c = site.Client();
-  auto page = c.Get("/flq/pz.php");
+  auto page = c.Get(kDownloads);
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
   EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
@@ -313,7 +339,7 @@ TEST(SiteDownloads, ServesOnlyListedFilesAndRefusesTraversal) {
 
   RunningSite site({dir.path.string(), ""});
   auto c = site.Client();
-  auto page = c.Get("/flq/pz.php");
+  auto page = c.Get(kDownloads);
   ASSERT_TRUE(page);
   EXPECT_NE(page->body.find("/flq/files/a.ini\""), std::string::npos);
   // Names are escaped in the text and percent-encoded in the link.
@@ -367,7 +393,7 @@ TEST(SiteTutorial, IsUtf8HtmlExplainingLinesWithTheWindowImage) {
   WriteFile(dir.path / "window.png", png);
   RunningSite site({kSourceRoot, (dir.path / "window.png").string()});
   auto c = site.Client();
-  auto page = c.Get("/flq/jc.php");
+  auto page = c.Get(kTutorial);
   ASSERT_TRUE(page);
   EXPECT_EQ(page->status, 200);
   EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
@@ -389,7 +415,7 @@ TEST(SiteTutorial, RendersWithoutTheImageWhichThenIsNotFound) {
   ScratchDir dir;
   RunningSite site({kSourceRoot, (dir.path / "missing.png").string()});
   auto c = site.Client();
-  auto page = c.Get("/flq/jc.php");
+  auto page = c.Get(kTutorial);
   auto image = c.Get("/flq/window.png");
   ASSERT_TRUE(page && image);
   EXPECT_EQ(page->status, 200);
@@ -400,16 +426,94 @@ TEST(SiteTutorial, RendersWithoutTheImageWhichThenIsNotFound) {
 TEST(SiteServerTest, UnknownPathsAndMethodsAreNotFound) {
   RunningSite site({kSourceRoot, ""});
   auto c = site.Client();
-  for (const char* target : {"/", "/flq", "/flq/", "/flq/x.php", "/flq/v.phpx", "/flq/pz.php/x", "/v.php?v=1.0.2",
-                             "/flq/window.png/..", "/flq/files"}) {
+  for (const std::string& target : {std::string("/"), std::string("/flq"), std::string("/flq/"),
+                                    std::string("/flq/x.php"), kGate + "x", kGate.substr(0, kGate.size() - 4) + "xphp",
+                                    kDownloads + "/x", std::string("/v.php?v=1.0.2"),
+                                    std::string("/flq/window.png/.."), std::string("/flq/files")}) {
     auto res = c.Get(target);
     ASSERT_TRUE(res) << target;
     EXPECT_EQ(res->status, 404) << target;
     EXPECT_NE(res->body, "1") << target;
   }
-  auto post = c.Post("/flq/v.php?v=1.0.2", "", "text/plain");
+  auto post = c.Post(kGate + "?v=1.0.2", "", "text/plain");
   ASSERT_TRUE(post);
   EXPECT_NE(post->status, 200);
+}
+
+// ---------------------------------------------------------------- limits
+
+TEST(SiteLimitsTest, CutsOffSlowClientsAndServesAgainAfterwards) {
+  SiteLimits limits;
+  limits.readTime = std::chrono::milliseconds(1000);
+  limits.connections = 3;
+  RunningSite site({kSourceRoot, ""}, limits);
+  // Clients that never finish their request, each sending a byte every
+  // 100 ms; one more than the site serves at once is closed at once.
+  std::vector<int> slow;
+  for (int i = 0; i < limits.connections; ++i) {
+    slow.push_back(ConnectTo(site.port()));
+    ASSERT_GE(slow.back(), 0);
+    const std::string start = "GET " + kGate + "?v=1.0.2 HTTP/1.1\r\nHost: x\r\nX-Slow: ";
+    ASSERT_EQ(send(slow.back(), start.data(), start.size(), MSG_NOSIGNAL), static_cast<ssize_t>(start.size()));
+  }
+  const int extra = ConnectTo(site.port());
+  ASSERT_GE(extra, 0);
+  bool closed = false;
+  EXPECT_EQ(ReadUntilClosed(extra, 5000, &closed), "");
+  EXPECT_TRUE(closed);
+  close(extra);
+
+  const auto start = std::chrono::steady_clock::now();
+  std::size_t cut = 0;
+  while (cut < slow.size() && std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+    for (int& fd : slow) {
+      if (fd < 0) continue;
+      pollfd p{fd, POLLIN, 0};
+      char c;
+      // No answer comes to a request that never ended; only its end.
+      if ((poll(&p, 1, 0) > 0 && recv(fd, &c, 1, 0) <= 0) || send(fd, "a", 1, MSG_NOSIGNAL) != 1) {
+        close(fd);
+        fd = -1;
+        ++cut;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  for (int fd : slow)
+    if (fd >= 0) close(fd);
+  EXPECT_EQ(cut, slow.size());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, limits.readTime + std::chrono::seconds(3));
+
+  auto again = site.Client().Get(kGate + "?v=" + quillon::kVersion);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->body, "1");
+}
+
+TEST(SiteLimitsTest, ServesAFewRequestsOnAConnectionAndEndsAnIdleOne) {
+  SiteLimits limits;
+  limits.keepAliveRequests = 3;
+  limits.keepAliveTime = std::chrono::milliseconds(300);
+  RunningSite site({kSourceRoot, ""}, limits);
+  const std::string request = "GET " + kGate + "?v=" + quillon::kVersion + " HTTP/1.1\r\nHost: x\r\n\r\n";
+  // Five requests at once: three answers, the last one saying so.
+  std::string five;
+  for (int i = 0; i < 5; ++i) five += request;
+  const std::string answers = RawExchange(site.port(), five);
+  std::size_t count = 0;
+  for (std::size_t at = answers.find("HTTP/1.1 200"); at != std::string::npos; at = answers.find("HTTP/1.1 200", at + 1))
+    ++count;
+  EXPECT_EQ(count, 3u) << answers;
+  EXPECT_NE(answers.rfind("Connection: close"), std::string::npos);
+  EXPECT_NE(answers.find("Keep-Alive: timeout=1, max=3"), std::string::npos);
+
+  // One request, then nothing: the site ends the connection.
+  const int fd = ConnectTo(site.port());
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+  bool closed = false;
+  EXPECT_EQ(BodyOf(ReadUntilClosed(fd, 5000, &closed)), "1");
+  EXPECT_TRUE(closed);
+  close(fd);
 }
 
 // ---------------------------------------------------------------- the program
@@ -417,12 +521,14 @@ TEST(SiteServerTest, UnknownPathsAndMethodsAreNotFound) {
 struct Child {
   pid_t pid = -1;
   int err = -1;  // read end of the child's stderr
+  int out = -1;  // read end of its stdout
   std::string errText;
 
   Child() = default;
-  Child(Child&& o) noexcept : pid(o.pid), err(o.err), errText(std::move(o.errText)) {
+  Child(Child&& o) noexcept : pid(o.pid), err(o.err), out(o.out), errText(std::move(o.errText)) {
     o.pid = -1;
     o.err = -1;
+    o.out = -1;
   }
   Child& operator=(Child&&) = delete;
 
@@ -440,6 +546,29 @@ struct Child {
       errText.append(buf, static_cast<std::size_t>(n));
     }
     return true;
+  }
+  // The port that --print-port gives on stdout, or -1 when no such line came
+  // within `ms`.
+  int ReadPort(int ms = 5000) {
+    std::string line;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (line.find('\n') == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+      pollfd p{out, POLLIN, 0};
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return -1;
+      char c;
+      if (read(out, &c, 1) != 1) return -1;
+      line += c;
+    }
+    return std::regex_match(line, std::regex(R"([1-9]\d*\n)")) ? std::stoi(line) : -1;
+  }
+  // A line of /proc/PID/status ("VmHWM", "VmRSS") in bytes, or 0.
+  std::size_t Memory(const std::string& key) const {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.rfind(key + ":", 0) == 0) return std::stoull(line.substr(key.size() + 1)) * 1024;
+    return 0;
   }
   // The exit code, or -1 when the child has not ended within `ms` (it is
   // then killed, so a fault here fails the test instead of hanging it).
@@ -464,18 +593,25 @@ struct Child {
       waitpid(pid, nullptr, 0);
     }
     if (err >= 0) close(err);
+    if (out >= 0) close(out);
   }
 };
 
 Child Spawn(const std::vector<std::string>& args) {
   Child ch;
   int fds[2];
+  int outs[2];
   if (pipe(fds) != 0) return ch;
+  if (pipe(outs) != 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return ch;
+  }
   ch.pid = fork();
   if (ch.pid == 0) {
     dup2(fds[1], 2);
-    close(fds[0]);
-    close(fds[1]);
+    dup2(outs[1], 1);
+    for (int fd : {fds[0], fds[1], outs[0], outs[1]}) close(fd);
     std::vector<char*> argv;
     static std::string bin = QUILLON_SITE_BINARY;
     argv.push_back(bin.data());
@@ -485,20 +621,21 @@ Child Spawn(const std::vector<std::string>& args) {
     _exit(127);
   }
   close(fds[1]);
+  close(outs[1]);
   ch.err = fds[0];
+  ch.out = outs[0];
   return ch;
 }
 
 TEST(SiteProgram, ServesLogsEachRequestAndStopsOnSigterm) {
-  Child ch = Spawn({"--listen", "127.0.0.1", "--port=0", "--root", kSourceRoot});
+  Child ch = Spawn({"--listen", "127.0.0.1", "--port=0", "--root", kSourceRoot, "--print-port"});
   ASSERT_GT(ch.pid, 0);
-  ASSERT_TRUE(ch.WaitFor("/flq/\n")) << ch.errText;
-  std::smatch m;
-  ASSERT_TRUE(std::regex_search(ch.errText, m, std::regex(R"(http://127\.0\.0\.1:(\d+)/flq/)"))) << ch.errText;
-  const int port = std::stoi(m[1]);
+  const int port = ch.ReadPort();
+  ASSERT_GT(port, 0);
+  ASSERT_TRUE(ch.WaitFor("on http://127.0.0.1:" + std::to_string(port) + kDownloadsPagePath + "\n")) << ch.errText;
 
   httplib::Client c("127.0.0.1", port);
-  const std::string gate = std::string("/flq/v.php?v=") + quillon::kVersion;
+  const std::string gate = kGate + "?v=" + quillon::kVersion;
   auto yes = c.Get(gate);
   auto no = c.Get("/nothing");
   ASSERT_TRUE(yes && no);
@@ -507,6 +644,64 @@ TEST(SiteProgram, ServesLogsEachRequestAndStopsOnSigterm) {
   EXPECT_TRUE(ch.WaitFor("GET /nothing 404")) << ch.errText;
   EXPECT_NE(ch.errText.find("127.0.0.1 GET " + gate + " 200 1\n"), std::string::npos) << ch.errText;
 
+  kill(ch.pid, SIGTERM);
+  EXPECT_EQ(ch.Wait(), 0);
+}
+
+// Sends `head`, then `block` again and again until `total` bytes have gone
+// or the site stops taking them; returns the bytes of blocks sent and, in
+// `answer`, what the site answered.
+std::size_t Flood(int port, const std::string& head, const std::string& block, std::size_t total,
+                  std::string* answer) {
+  const int fd = ConnectTo(port);
+  if (fd < 0) return total;
+  // A site that stops reading without closing fails the send after a while.
+  timeval timeout{10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  std::size_t sent = 0;
+  if (send(fd, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size())) {
+    while (sent < total) {
+      const ssize_t n = send(fd, block.data(), block.size(), MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<std::size_t>(n);
+    }
+  }
+  *answer = ReadUntilClosed(fd, 1000);
+  close(fd);
+  return sent;
+}
+
+TEST(SiteProgram, RefusesHugeRequestsEarlyWithItsMemoryFlat) {
+  Child ch = Spawn({"--port", "0", "--root", kSourceRoot, "--print-port"});
+  ASSERT_GT(ch.pid, 0);
+  const int port = ch.ReadPort();
+  ASSERT_GT(port, 0);
+  const std::size_t before = ch.Memory("VmHWM");
+  ASSERT_GT(before, 0u);
+
+  // 1.5 GB each: a body with its length declared, a chunked body, and a
+  // header line that never ends.
+  const std::size_t total = std::size_t{1536} << 20;
+  const std::string mib(std::size_t{1} << 20, 'a');
+  const std::string target = kGate + "?v=" + quillon::kVersion;
+  std::string answer;
+  const std::size_t declared = Flood(
+      port, "POST " + target + " HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(total) + "\r\n\r\n", mib,
+      total, &answer);
+  EXPECT_EQ(StatusOf(answer), 413) << answer;
+  const std::size_t chunked =
+      Flood(port, "POST " + target + " HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n",
+            "100000\r\n" + mib + "\r\n", total, &answer);
+  const std::size_t endless = Flood(port, "GET " + target + " HTTP/1.1\r\nHost: x\r\nX-Long: ", mib, total, &answer);
+  // The site read at most its limits; what the kernel's buffers took is all
+  // that went.
+  for (std::size_t sent : {declared, chunked, endless}) EXPECT_LT(sent, std::size_t{64} << 20);
+  EXPECT_LT(ch.Memory("VmHWM") - before, std::size_t{16} << 20);
+
+  httplib::Client c("127.0.0.1", port);
+  auto gate = c.Get(target);
+  ASSERT_TRUE(gate);
+  EXPECT_EQ(gate->body, "1");
   kill(ch.pid, SIGTERM);
   EXPECT_EQ(ch.Wait(), 0);
 }

@@ -18,9 +18,14 @@ bool CurlReady() {
   return ready;
 }
 
+// Keeps a block of the body, unless the body would then pass the limit: a
+// short count makes libcurl end the transfer with an error.
 size_t AppendBody(char* data, size_t size, size_t count, void* target) {
-  static_cast<ByteArray*>(target)->append(data, size * count);
-  return size * count;
+  auto* body = static_cast<ByteArray*>(target);
+  const size_t bytes = size * count;
+  if (bytes > kHttpBodyLimit - body->size()) return 0;
+  body->append(data, bytes);
+  return bytes;
 }
 
 // Owns one easy handle and its header list.
@@ -51,9 +56,8 @@ class Request {
     option(CURLOPT_URL, url.c_str());
     // Only web addresses: a URL is never a way to read local files.
     option(CURLOPT_PROTOCOLS_STR, "http,https");
-    option(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    option(CURLOPT_FOLLOWLOCATION, 1L);
-    option(CURLOPT_MAXREDIRS, 10L);
+    // A redirect is an answer like any other: its body is the body.
+    option(CURLOPT_FOLLOWLOCATION, 0L);
     option(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
     option(CURLOPT_USERAGENT, kHttpAgent);
     option(CURLOPT_HTTPHEADER, headers_);
@@ -61,11 +65,11 @@ class Request {
     option(CURLOPT_FAILONERROR, 0L);
     // Called from worker threads as well: no SIGALRM-based timeouts.
     option(CURLOPT_NOSIGNAL, 1L);
-    option(CURLOPT_CONNECTTIMEOUT, 15L);
-    // A server that stops sending for half a minute counts as a read failure
-    // instead of holding the caller for ever.
-    option(CURLOPT_LOW_SPEED_LIMIT, 1L);
-    option(CURLOPT_LOW_SPEED_TIME, 30L);
+    // The whole exchange, however slowly the server sends.
+    option(CURLOPT_TIMEOUT_MS, static_cast<long>(kHttpTimeoutMs));
+    // An announced length above the limit fails before the body is read;
+    // AppendBody stops a body that announces none.
+    option(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kHttpBodyLimit));
     option(CURLOPT_WRITEFUNCTION, &AppendBody);
     option(CURLOPT_WRITEDATA, static_cast<void*>(&body));
     if (!set) return {};

@@ -9,6 +9,10 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -27,22 +31,6 @@ std::mutex& InternetMutex() {
   static std::mutex mutex;
   return mutex;
 }
-
-// Closes a WinINet handle when it goes out of scope.
-class InternetHandle {
- public:
-  explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-  ~InternetHandle() {
-    if (handle_ != nullptr) InternetCloseHandle(handle_);
-  }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  HINTERNET get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  HINTERNET handle_;
-};
 
 // The parts of a URL that a request needs.
 struct UrlParts {
@@ -82,30 +70,95 @@ bool CrackUrl(const std::string& url, UrlParts* parts) {
   return !parts->host.empty();
 }
 
+// One exchange with a server: its handles, and what the thread that runs it
+// has read. The caller waits for it until the deadline and then leaves it:
+// WinINet's own timeouts bound each receive, not a server that sends a byte
+// at a time. Whoever takes the handles first closes them, never while
+// holding the lock and never on the caller's thread, because closing is
+// slow at times (WinINet may read out the rest of an announced body first)
+// and is the way to end a call that blocks on a handle.
+struct Exchange {
+  std::mutex mutex;
+  std::condition_variable finished;
+  HINTERNET connection = nullptr;  // guarded by mutex; null once taken
+  HINTERNET request = nullptr;
+  bool done = false;
+  bool ok = false;
+  ByteArray body;
+
+  struct Handles {
+    HINTERNET connection = nullptr;
+    HINTERNET request = nullptr;
+  };
+  // Called with the lock held.
+  Handles TakeHandles() {
+    Handles taken{connection, request};
+    connection = request = nullptr;
+    return taken;
+  }
+  // The request handle, or null once the handles have been taken.
+  HINTERNET Request() {
+    std::lock_guard lock(mutex);
+    return request;
+  }
+};
+
+void CloseHandles(Exchange::Handles handles) {
+  if (handles.request != nullptr) InternetCloseHandle(handles.request);
+  if (handles.connection != nullptr) InternetCloseHandle(handles.connection);
+}
+
+using Clock = std::chrono::steady_clock;
+
 // The body of a sent request, read until the server sends no more; false on
-// a read failure.
-bool ReadBody(HINTERNET request, ByteArray* body) {
-  // The first buffer holds an announced length and one byte more (so the end
-  // is seen in the same round), within 100 KiB; 10 KiB when none is announced.
+// a read failure, a body over kHttpBodyLimit or the deadline. Each read
+// takes only what has arrived, so the deadline is looked at again after
+// every block, however slowly the server sends.
+bool ReadBody(Exchange& exchange, Clock::time_point deadline, ByteArray* body) {
+  HINTERNET request = exchange.Request();
+  if (request == nullptr) return false;
   DWORD announced = 0;
   DWORD announcedSize = sizeof announced;
-  DWORD chunk = 10240;
   if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &announced, &announcedSize,
-                     nullptr)) {
-    chunk = announced < 102400 ? announced + 1 : 102400;
+                     nullptr) &&
+      announced > kHttpBodyLimit) {
+    return false;
   }
-  std::vector<char> buffer(chunk);
+  // One byte more than the limit shows a body that is too long.
+  std::vector<char> buffer(kHttpBodyLimit + 1);
   for (;;) {
+    if (Clock::now() >= deadline || (request = exchange.Request()) == nullptr) return false;
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(request, &available, 0, 0)) return false;
+    const DWORD room = static_cast<DWORD>(kHttpBodyLimit + 1 - body->size());
     DWORD got = 0;
-    if (!InternetReadFile(request, buffer.data(), chunk, &got)) return false;
+    if (!InternetReadFile(request, buffer.data(), available == 0 ? 1 : std::min(available, room), &got)) {
+      return false;
+    }
     if (got == 0) return true;
     body->append(buffer.data(), got);
-    // More than announced: go on in blocks of a useful size.
-    if (chunk < 10240) {
-      chunk = 10240;
-      buffer.resize(chunk);
-    }
+    if (body->size() > kHttpBodyLimit) return false;
   }
+}
+
+// Sends the request of `exchange` and reads its answer; runs on a thread of
+// its own. The result goes to the caller before the handles are closed.
+void RunExchange(const std::shared_ptr<Exchange>& exchange, Clock::time_point deadline) {
+  ByteArray body;
+  HINTERNET request = exchange->Request();
+  const bool ok = request != nullptr &&
+                  HttpSendRequestA(request, kRequestHeaders, static_cast<DWORD>(-1), nullptr, 0) &&
+                  ReadBody(*exchange, deadline, &body);
+  Exchange::Handles handles;
+  {
+    std::lock_guard lock(exchange->mutex);
+    handles = exchange->TakeHandles();
+    exchange->ok = ok;
+    exchange->body = std::move(body);
+    exchange->done = true;
+    exchange->finished.notify_all();
+  }
+  CloseHandles(handles);
 }
 
 HKEY RootKey(int root) {
@@ -205,6 +258,7 @@ bool Win32System::StartWorker(std::function<void()> routine) {
 }
 
 ByteArray Win32System::FetchHttp(const std::string& target) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kHttpTimeoutMs);
   UrlParts parts;
   if (!CrackUrl(target, &parts)) return {};
   if (parts.scheme != INTERNET_SCHEME_HTTP && parts.scheme != INTERNET_SCHEME_HTTPS) return {};
@@ -222,20 +276,49 @@ ByteArray Win32System::FetchHttp(const std::string& target) {
   // A connection and a request of their own, so that the request line can
   // say HTTP/1.0 (InternetOpenUrlA always takes the version from the global
   // settings).
-  const InternetHandle connection(InternetConnectA(internet, parts.host.c_str(), parts.port,
-                                                   parts.user.empty() ? nullptr : parts.user.c_str(),
-                                                   parts.password.empty() ? nullptr : parts.password.c_str(),
-                                                   INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection) return {};
-  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+  auto exchange = std::make_shared<Exchange>();
+  exchange->connection = InternetConnectA(internet, parts.host.c_str(), parts.port,
+                                          parts.user.empty() ? nullptr : parts.user.c_str(),
+                                          parts.password.empty() ? nullptr : parts.password.c_str(),
+                                          INTERNET_SERVICE_HTTP, 0, 0);
+  if (exchange->connection == nullptr) return {};
+  // A redirect is an answer like any other: its body is the body.
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (parts.scheme == INTERNET_SCHEME_HTTPS) flags |= INTERNET_FLAG_SECURE;
-  const InternetHandle request(
-      HttpOpenRequestA(connection.get(), "GET", parts.object.c_str(), "HTTP/1.0", nullptr, nullptr, flags, 0));
-  if (!request) return {};
-  if (!HttpSendRequestA(request.get(), kRequestHeaders, static_cast<DWORD>(-1), nullptr, 0)) return {};
-  ByteArray body;
-  if (!ReadBody(request.get(), &body)) return {};
-  return body;
+  exchange->request =
+      HttpOpenRequestA(exchange->connection, "GET", parts.object.c_str(), "HTTP/1.0", nullptr, nullptr, flags, 0);
+  if (exchange->request == nullptr) {
+    CloseHandles(exchange->TakeHandles());
+    return {};
+  }
+  // Each connect, send and receive on its own ends within the whole time, so
+  // a silent server also ends the thread that is left behind.
+  DWORD timeout = static_cast<DWORD>(kHttpTimeoutMs);
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT}) {
+    InternetSetOptionA(exchange->request, option, &timeout, sizeof timeout);
+  }
+
+  try {
+    std::thread([exchange, deadline] { RunExchange(exchange, deadline); }).detach();
+  } catch (const std::system_error&) {
+    CloseHandles(exchange->TakeHandles());
+    return {};
+  }
+  std::unique_lock lock(exchange->mutex);
+  if (exchange->finished.wait_until(lock, deadline, [&] { return exchange->done; })) {
+    return exchange->ok ? std::move(exchange->body) : ByteArray{};
+  }
+  // Given up: the handles are closed on a thread of their own, which also
+  // ends a call that blocks on them; the exchange's thread then ends with
+  // at most the body limit in hand.
+  const Exchange::Handles handles = exchange->TakeHandles();
+  lock.unlock();
+  try {
+    std::thread([handles] { CloseHandles(handles); }).detach();
+  } catch (const std::system_error&) {
+    CloseHandles(handles);
+  }
+  return {};
 }
 
 bool Win32System::RunCommand(const std::string& commandLine, bool wait, int showMode) {

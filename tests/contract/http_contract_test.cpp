@@ -3,11 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "platform/system_factory.h"
+#include "quillon/site.h"
 #include "tests/contract/http_test_server.h"
+#include "tests/contract/process_memory.h"
 
 namespace quillon::platform {
 namespace {
@@ -15,6 +19,7 @@ namespace {
 using test::HttpReply;
 using test::HttpResponse;
 using test::HttpTestServer;
+using test::PeakResidentBytes;
 using ::testing::ElementsAre;
 using ::testing::SizeIs;
 
@@ -30,6 +35,9 @@ std::string PatternBody(std::size_t size) {
 
 HttpReply Whole(const std::string& response) { return HttpReply{{response}, {}}; }
 
+// The gate's request for version 1.0.2 on the test server.
+std::string GateTarget() { return std::string(kVersionGatePath) + "?v=1.0.2"; }
+
 class HttpGetTextTest : public ::testing::Test {
  protected:
   std::unique_ptr<System> system_ = MakeSystem({});
@@ -40,7 +48,7 @@ TEST_F(HttpGetTextTest, ReturnsTheBodyWhateverTheStatus) {
                          Whole(HttpResponse(500, "Internal Server Error", "broken"))});
   ASSERT_TRUE(server.Listening());
   EXPECT_EQ(system_->HttpGetText(server.Url("/a")), "hello, world");
-  const ByteArray notFound = system_->HttpGetText(server.Url("/flq/v.php?v=1.0.2"));
+  const ByteArray notFound = system_->HttpGetText(server.Url(GateTarget()));
   EXPECT_EQ(notFound, "1");
   EXPECT_EQ(ToText(notFound), "1");
   EXPECT_EQ(system_->HttpGetText(server.Url("/c")), "broken");
@@ -56,23 +64,23 @@ TEST_F(HttpGetTextTest, KeepsEveryByteOfABodyWithANul) {
   EXPECT_EQ(ToText(got), "ab");
 }
 
-TEST_F(HttpGetTextTest, ReadsALargeBodyWholeWithAndWithoutALength) {
-  const std::string body = PatternBody(300 * 1024 + 17);
-  HttpTestServer server({Whole(HttpResponse(200, "OK", body, true)), Whole(HttpResponse(200, "OK", body, false))});
+TEST_F(HttpGetTextTest, ReadsABodyUpToTheLimitWholeAndFailsOneByteMore) {
+  const std::string full = PatternBody(kHttpBodyLimit);
+  const std::string over = PatternBody(kHttpBodyLimit + 1);
+  HttpTestServer server({Whole(HttpResponse(200, "OK", full, true)), Whole(HttpResponse(200, "OK", full, false)),
+                         Whole(HttpResponse(200, "OK", over, true)), Whole(HttpResponse(200, "OK", over, false))});
   ASSERT_TRUE(server.Listening());
-  const ByteArray withLength = system_->HttpGetText(server.Url("/with"));
-  EXPECT_EQ(withLength.size(), body.size());
-  EXPECT_TRUE(withLength == body);
-  const ByteArray withoutLength = system_->HttpGetText(server.Url("/without"));
-  EXPECT_EQ(withoutLength.size(), body.size());
-  EXPECT_TRUE(withoutLength == body);
+  EXPECT_TRUE(system_->HttpGetText(server.Url("/with")) == full);
+  EXPECT_TRUE(system_->HttpGetText(server.Url("/without")) == full);
+  EXPECT_EQ(system_->HttpGetText(server.Url("/over-with")), "");
+  EXPECT_EQ(system_->HttpGetText(server.Url("/over-without")), "");
 }
 
 TEST_F(HttpGetTextTest, ReadsUntilTheServerSendsNoMore) {
   // The body comes in three parts with pauses between them; an answer that
   // announces no length ends only when the server closes.
   const std::string head = HttpResponse(200, "OK", "", false);
-  const std::string first = PatternBody(20000);
+  const std::string first = PatternBody(2000);
   HttpTestServer server({HttpReply{{head + first, "second part;", "third part"}, std::chrono::milliseconds(150)}});
   ASSERT_TRUE(server.Listening());
   EXPECT_TRUE(system_->HttpGetText(server.Url("/slow")) == first + "second part;third part");
@@ -81,11 +89,11 @@ TEST_F(HttpGetTextTest, ReadsUntilTheServerSendsNoMore) {
 TEST_F(HttpGetTextTest, SendsAnHttp10GetWithTheAgentAndAcceptingAnything) {
   HttpTestServer server({Whole(HttpResponse(200, "OK", "1"))});
   ASSERT_TRUE(server.Listening());
-  EXPECT_EQ(system_->HttpGetText(server.Url("/flq/v.php?v=1.0.2")), "1");
+  EXPECT_EQ(system_->HttpGetText(server.Url(GateTarget())), "1");
   const auto requests = server.Requests();
   ASSERT_THAT(requests, SizeIs(1));
   const test::RequestHead head = test::ParseRequestHead(requests[0]);
-  EXPECT_EQ(head.requestLine, "GET /flq/v.php?v=1.0.2 HTTP/1.0");
+  EXPECT_EQ(head.requestLine, "GET " + GateTarget() + " HTTP/1.0");
   EXPECT_THAT(head.Values("User-Agent"), ElementsAre(kAgent));
   EXPECT_THAT(head.Values("Accept"), ElementsAre("*/*"));
   EXPECT_THAT(head.Values("Host"), ElementsAre("127.0.0.1:" + std::to_string(server.Port())));
@@ -121,7 +129,7 @@ TEST_F(HttpGetTextTest, GivesAnEmptyArrayWhenNothingCanBeFetched) {
   EXPECT_EQ(system_->HttpGetText("not a url"), "");
   const std::uint16_t closed = test::sock::UnusedLoopbackPort();
   ASSERT_NE(closed, 0);
-  EXPECT_EQ(system_->HttpGetText("http://127.0.0.1:" + std::to_string(closed) + "/flq/v.php?v=1.0.2"), "");
+  EXPECT_EQ(system_->HttpGetText("http://127.0.0.1:" + std::to_string(closed) + GateTarget()), "");
 }
 
 TEST_F(HttpGetTextTest, GivesAnEmptyArrayWhenTheServerHangsUpWithoutAnswering) {
@@ -129,6 +137,72 @@ TEST_F(HttpGetTextTest, GivesAnEmptyArrayWhenTheServerHangsUpWithoutAnswering) {
   ASSERT_TRUE(server.Listening());
   EXPECT_EQ(system_->HttpGetText(server.Url("/gone")), "");
   EXPECT_THAT(server.Requests(), SizeIs(1));
+}
+
+// ---- What a server on the gate's address can do to the program ----------
+
+TEST_F(HttpGetTextTest, FollowsNoRedirectAndTakesItsBody) {
+  // Were a redirect followed, its request would get the next reply.
+  const std::vector<int> statuses{301, 302, 303, 307, 308};
+  std::vector<HttpReply> replies;
+  for (int status : statuses) {
+    replies.push_back(Whole(HttpResponse(status, "Moved", "moved " + std::to_string(status), true,
+                                         "Location: " + GateTarget() + "&moved\r\n")));
+  }
+  HttpTestServer server(replies);
+  ASSERT_TRUE(server.Listening());
+  for (std::size_t i = 0; i < statuses.size(); ++i) {
+    EXPECT_EQ(system_->HttpGetText(server.Url(GateTarget())), "moved " + std::to_string(statuses[i]));
+    EXPECT_THAT(server.Requests(), SizeIs(i + 1)) << statuses[i];
+  }
+}
+
+// An answer that passes the gate, sent a byte at a time.
+HttpReply Dripped(const std::string& answer) {
+  HttpReply reply{{}, std::chrono::milliseconds(250)};
+  for (char c : answer) reply.pieces.emplace_back(1, c);
+  return reply;
+}
+
+TEST_F(HttpGetTextTest, GivesUpOnADrippingServerWithinTheTimeout) {
+  // Sent whole, either answer would pass the gate after about 15 s: one
+  // drips its head, the other a body of "1" and NUL bytes.
+  HttpReply head = Dripped(HttpResponse(200, "OK", "1"));
+  HttpReply body = Dripped(std::string(60, '\0'));
+  body.pieces.insert(body.pieces.begin(), HttpResponse(200, "OK", "", false) + "1");
+  HttpTestServer server({head, body});
+  ASSERT_TRUE(server.Listening());
+  for (const char* path : {"/head", "/body"}) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(system_->HttpGetText(server.Url(path)), "") << path;
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_LT(took.count(), kHttpTimeoutMs + 3000) << path;
+  }
+}
+
+TEST_F(HttpGetTextTest, StopsAtTheLimitOfABodyWithoutEndHoldingLittleMemory) {
+  // 256 MiB after a head without a length, and 32 MiB after one announcing
+  // 1 GiB (which WinINet may still read out, and drop, after the request
+  // has failed).
+  HttpReply endless{{HttpResponse(200, "OK", "1", false)}, {}, std::size_t{256} << 20};
+  HttpReply announced{{"HTTP/1.0 200 OK\r\nContent-Length: 1073741824\r\n\r\n1"}, {}, std::size_t{32} << 20};
+  HttpTestServer server({endless, announced});
+  ASSERT_TRUE(server.Listening());
+  const std::size_t before = PeakResidentBytes();
+  ASSERT_GT(before, 0u);
+  for (const char* path : {"/endless", "/announced"}) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(system_->HttpGetText(server.Url(path)), "") << path;
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_LT(took.count(), kHttpTimeoutMs + 3000) << path;
+  }
+  EXPECT_LT(PeakResidentBytes() - before, std::size_t{16} << 20);
+  // The client hung up on the body without end long before its end.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (server.Sent().empty() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_FALSE(server.Sent().empty());
+  EXPECT_LT(server.Sent().front(), endless.streamBytes / 4);
 }
 
 }  // namespace

@@ -57,6 +57,11 @@ std::vector<std::string> HttpTestServer::Requests() const {
   return requests_;
 }
 
+std::vector<std::size_t> HttpTestServer::Sent() const {
+  std::lock_guard lock(mutex_);
+  return sent_;
+}
+
 void HttpTestServer::Serve() {
   for (std::size_t served = 0;; ++served) {
     const sock::Handle connection = sock::Accept(listener_, kReceiveTimeoutMs);
@@ -81,7 +86,11 @@ void HttpTestServer::Serve() {
       std::lock_guard lock(mutex_);
       requests_.push_back(received.substr(0, headEnd + 2));
     }
-    if (!replies_.empty()) Answer(connection, replies_[std::min(served, replies_.size() - 1)]);
+    if (!replies_.empty()) {
+      const std::size_t sent = Answer(connection, replies_[std::min(served, replies_.size() - 1)]);
+      std::lock_guard lock(mutex_);
+      sent_.push_back(sent);
+    }
     // A graceful end: the client reads every byte and then the end of the
     // stream, and no reset can overtake data still in flight.
     sock::ShutdownSend(connection);
@@ -91,11 +100,21 @@ void HttpTestServer::Serve() {
   }
 }
 
-void HttpTestServer::Answer(sock::Handle connection, const HttpReply& reply) {
+std::size_t HttpTestServer::Answer(sock::Handle connection, const HttpReply& reply) {
+  std::size_t sent = 0;
   for (std::size_t i = 0; i < reply.pieces.size(); ++i) {
     if (i > 0) std::this_thread::sleep_for(reply.pause);
-    if (!sock::SendAll(connection, reply.pieces[i].data(), reply.pieces[i].size())) return;
+    if (!sock::SendAll(connection, reply.pieces[i].data(), reply.pieces[i].size())) return sent;
+    sent += reply.pieces[i].size();
   }
+  const std::string block(64 * 1024, 'x');
+  for (std::size_t left = reply.streamBytes; left > 0;) {
+    const std::size_t n = std::min(left, block.size());
+    if (!sock::SendAll(connection, block.data(), n)) return sent;
+    sent += n;
+    left -= n;
+  }
+  return sent;
 }
 
 std::vector<std::string> RequestHead::Values(const std::string& name) const {

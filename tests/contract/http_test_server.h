@@ -15,10 +15,14 @@
 namespace quillon::test {
 
 // What the server sends for one request: the pieces in order, with a pause
-// before every piece but the first; then it ends the connection.
+// before every piece but the first; then `streamBytes` more bytes (a body
+// without end, as far as a client can tell), as fast as the client takes
+// them; then it ends the connection. It stops early when the client has
+// hung up.
 struct HttpReply {
   std::vector<std::string> pieces;
   std::chrono::milliseconds pause{0};
+  std::size_t streamBytes = 0;
 };
 
 // A whole HTTP/1.0 answer: status line, a text content type, the given extra
@@ -42,16 +46,19 @@ class HttpTestServer {
   // The heads (request line and header lines, up to the blank line) of the
   // requests received so far, in order.
   std::vector<std::string> Requests() const;
+  // The bytes sent on each connection answered so far, in order.
+  std::vector<std::size_t> Sent() const;
 
  private:
   void Serve();
-  void Answer(sock::Handle connection, const HttpReply& reply);
+  std::size_t Answer(sock::Handle connection, const HttpReply& reply);
 
   std::vector<HttpReply> replies_;
   std::uint16_t port_ = 0;
   sock::Handle listener_ = sock::kInvalid;
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
+  std::vector<std::size_t> sent_;
   bool stopping_ = false;
   std::thread thread_;
 };

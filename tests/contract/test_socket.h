@@ -13,7 +13,8 @@ inline constexpr Handle kInvalid = -1;
 // A socket listening on 127.0.0.1 at a port the system picks; `port`
 // receives it. kInvalid on failure.
 Handle ListenLoopback(std::uint16_t* port);
-// The accepted connection gives up a receive after `milliseconds`.
+// The accepted connection gives up a receive, or a send the peer does not
+// take, after `milliseconds`.
 Handle Accept(Handle listener, int milliseconds);
 Handle ConnectLoopback(std::uint16_t port);
 // Bytes received (> 0), 0 when the peer has closed, < 0 on error.

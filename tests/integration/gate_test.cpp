@@ -12,6 +12,7 @@
 #include "app/window_description.h"
 #include "platform/fake/fake_ui.h"
 #include "platform/system_factory.h"
+#include "quillon/site.h"
 #include "site_server.h"
 
 namespace quillon::app {
@@ -85,14 +86,14 @@ TEST_F(GateTest, TheBundledSiteLetsThisVersionIn) {
 TEST_F(GateTest, A404WhoseBodyIsOnePasses) {
   httplib::Server server;
   std::string target;
-  server.Get("/flq/v.php", [&](const httplib::Request& req, httplib::Response& res) {
+  server.Get(kVersionGatePath, [&](const httplib::Request& req, httplib::Response& res) {
     target = req.target;
     res.status = 404;
     res.set_content("1", "text/plain");
   });
   LoopbackServer running(server);
   auto& u = Start(running.Host());
-  EXPECT_EQ(target, std::string("/flq/v.php?v=") + kVersion);
+  EXPECT_EQ(target, std::string(kVersionGatePath) + "?v=" + kVersion);
   ASSERT_EQ(u.boxes.size(), 1u);
   EXPECT_EQ(u.boxes[0].caption, "Quillon用户使用须知：");
 }

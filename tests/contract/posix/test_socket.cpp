@@ -54,6 +54,7 @@ Handle Accept(Handle listener, int milliseconds) {
       timeout.tv_sec = milliseconds / 1000;
       timeout.tv_usec = (milliseconds % 1000) * 1000;
       ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+      ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
       return fd;
     }
     if (errno != EINTR) return kInvalid;

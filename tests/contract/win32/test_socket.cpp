@@ -58,6 +58,7 @@ Handle Accept(Handle listener, int milliseconds) {
   if (fd != INVALID_SOCKET) {
     const DWORD timeout = static_cast<DWORD>(milliseconds);
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
   }
   return Wrap(fd);
 }

@@ -18,6 +18,7 @@
 #include "app/messages.h"
 #include "app/program.h"
 #include "app/window_description.h"
+#include "quillon/site.h"
 #include "tests/contract/http_test_server.h"
 
 #include "../veth_lines.h"  // first: it includes <winsock2.h> before <windows.h>
@@ -210,7 +211,7 @@ TEST_F(ProgramTest, TheOpenSiteGivesTheNoticeThenTheDescribedWindowAndTheCloseBo
   EXPECT_EQ(MessageBoxText(notice), app::NoticeText(Site()));
   ASSERT_FALSE(server_.Requests().empty());
   EXPECT_EQ(ParseRequestHead(server_.Requests().front()).requestLine,
-            std::string("GET /flq/v.php?v=") + kVersion + " HTTP/1.0");
+            std::string("GET ") + kVersionGatePath + "?v=" + kVersion + " HTTP/1.0");
   PressButton(notice, IDOK);
 
   ASSERT_TRUE(WaitFor([&] { return (main_ = FindTopLevel(kWindowClass, spec_.title)) != nullptr; }));
