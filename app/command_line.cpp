@@ -9,6 +9,7 @@
 #include "import/prepared_import.h"
 #include "lines/lines.h"
 #include "platform/safety.h"
+#include "quillon/site.h"
 #include "routing/config_paths.h"
 #include "routing/split_routes.h"
 #include "routing/split_store.h"
@@ -20,9 +21,6 @@ using Action = CommandLine::Action;
 using Outcome = platform::RouteReport::Outcome;
 
 namespace {
-
-// The config site that the run script starts, when nothing else is given.
-constexpr char kDefaultSite[] = "127.0.0.1:18080";
 
 // One option of the command line.
 struct Option {
@@ -266,7 +264,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::function<
   if (!siteGiven) {
     if (const char* v = getenv("QUILLON_SITE")) command.site = v;
   }
-  if (command.site.empty()) command.site = kDefaultSite;
+  if (command.site.empty()) command.site = kDefaultSiteHost;
 
   const Action a = command.action;
   if (a == Action::Add && !command.lineGiven) {
