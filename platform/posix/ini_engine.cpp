@@ -305,7 +305,12 @@ bool Document::DeleteKey(std::string_view section, std::string_view key) {
   if (found == nullptr) return false;
   const std::size_t line = FindKeyLine(*found, key);
   if (line == kNone) return false;
-  Splice(lines_[line].begin, lines_[line].next, {});
+  // The file's first line goes, but not its line break when the next line
+  // starts with the bytes of a byte order mark: at the start of the file
+  // they would be read as one, and that line's key would change its name.
+  const Line& l = lines_[line];
+  const bool markNext = l.begin == 0 && content_.compare(l.next, 3, "\xEF\xBB\xBF") == 0;
+  Splice(l.begin, markNext ? l.end : l.next, {});
   return true;
 }
 

@@ -86,6 +86,15 @@ TEST(IniEngine, AByteOrderMarkIsKeptAndIsNotPartOfTheFirstHeader) {
   EXPECT_EQ(document.Content(), "\xEF\xBB\xBFtop=1\n[A]\nx=1\n");
 }
 
+TEST(IniEngine, DeletingTheFirstLineNeverMakesTheNextOneStartTheFileWithAMark) {
+  // The second line starts with the bytes of a byte order mark: were it the
+  // file's first line, they would be taken as one and the key read as "wz".
+  Document d("a=1\n\xEF\xBB\xBFwz=2\n");
+  ASSERT_TRUE(d.DeleteKey("", "a"));
+  EXPECT_EQ(d.Content(), "\n\xEF\xBB\xBFwz=2\n");
+  EXPECT_EQ(d.Value("", "wz"), std::nullopt);
+}
+
 TEST(IniEngine, LoneCarriageReturnsEndLines) {
   Document document("[A]\rx=1\r[B]\ry=2\r");
   EXPECT_EQ(document.Value("A", "x"), "1");
