@@ -66,16 +66,19 @@ TEST_F(RouteHelperClient, NoHelperNoAnswerAndNonsenseAreFailures) {
 }
 
 TEST_F(RouteHelperClient, ALargePlanGoesInWhileTheAnswerComesOut) {
-  // Several megabytes each way at once: neither side may wait for the other.
-  RouteReport report = ApplyThroughHelper("/bin/cat", Plan(200000));
+  // Megabytes each way at once (more than a report may hold): neither side
+  // may wait for the other.
+  const RoutePlan large = Plan(80000);
+  ASSERT_GT(WritePlan(large).size(), kReportMaxBytes);
+  RouteReport report = ApplyThroughHelper("/bin/cat", large);
   EXPECT_EQ(report.outcome, RouteReport::Outcome::Failed);
   EXPECT_NE(report.reason.find("longer than"), std::string::npos) << report.reason;
 
   RouteReport answer;
-  answer.kept = 200000;
+  answer.kept = 20000;
   std::string text = WriteReport(answer);
   const std::string helper = Script("reads-all", "/bin/cat >/dev/null\nprintf '" + text + "'\n");
-  report = ApplyThroughHelper(helper, Plan(200000));
+  report = ApplyThroughHelper(helper, Plan(20000));  // far more than a pipe holds
   EXPECT_EQ(report, answer) << report.reason;
 }
 
