@@ -111,7 +111,7 @@ bool ReadPlan(std::string_view text, RoutePlan& plan, std::string& reason);
 //   deleted 2
 //   kept 40
 //   refused 1
-//   refusal route 1.0.0.0/7 via 192.0.2.1: ...   0..kReportMaxRefusals
+//   refusal route 2.0.0.0/7 via 192.0.2.1: ...   0..kReportMaxRefusals
 //   reason                                  "reason TEXT" when there is one
 //   end
 //

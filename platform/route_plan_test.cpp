@@ -123,7 +123,7 @@ TEST(RouteReport, TheWrittenReportReadsBackTheSame) {
   report.deleted = 2;
   report.kept = 2147483647;
   report.refused = 2;
-  report.refusals = {"route 1.0.0.0/7 via 192.0.2.1: the prefix is shorter than /8", "线路 电信: non-ASCII bytes"};
+  report.refusals = {"route 2.0.0.0/7 via 192.0.2.1: the prefix is shorter than /8", "线路 电信: non-ASCII bytes"};
   report.outcome = RouteReport::Outcome::Busy;
   report.reason = "user alice routes now";
   const std::string text = WriteReport(report);
