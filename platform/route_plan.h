@@ -96,7 +96,9 @@ inline constexpr std::size_t kReportMaxBytes = 2u << 20;
 // leading zeros that fits 32 bits. The format takes any address or metric
 // of that form: which gateways, networks and metrics may reach the table
 // is the helper's rule, which refuses them one request at a time.
-// WritePlan's text is the only text ReadPlan takes for a plan.
+// WritePlan's text is the only text ReadPlan takes for a plan; a plan
+// whose prefix has a host bit set or a length over 32 is written as it is
+// and refused whole by the reader.
 std::string WritePlan(const RoutePlan& plan);
 // False, with `reason` (one line), for text that is not a whole plan of this
 // version within the limits; `plan` is then unspecified.
