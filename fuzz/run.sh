@@ -20,7 +20,7 @@ case "${1:-}" in
   *[!0-9]*) echo "usage: fuzz/run.sh [SECONDS | --runs N]" >&2; exit 2 ;;
   *) limit=(-max_total_time="$1") ;;
 esac
-targets=(${FUZZ_TARGETS:-fuzz_ini fuzz_answer_utf8 fuzz_answer_gbk fuzz_text})
+targets=(${FUZZ_TARGETS:-fuzz_ini fuzz_answer_utf8 fuzz_answer_gbk fuzz_text fuzz_plan})
 
 build=build/fuzz
 cxx="${CXX_FUZZ:-$(command -v clang++-14 || command -v clang++)}"

@@ -11,8 +11,9 @@ PACKAGES=(
   libcpp-httplib-dev
   # tests
   googletest libgtest-dev libgmock-dev dnsmasq-base iproute2 util-linux strace
-  # the Debian package and its test
-  dpkg-dev file libcap2-bin desktop-file-utils
+  # the Debian package and its test (its post-install step runs addgroup);
+  # useradd and groupadd make the route helper's test users
+  dpkg-dev file libcap2-bin desktop-file-utils adduser passwd
   # fuzz targets (fuzz/run.sh): clang with libFuzzer and the sanitizer
   # runtimes; llvm-14 has the symbolizer for readable crash reports
   clang-14 libclang-rt-14-dev llvm-14

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 if [[ ${QUILLON_SKIP_BUILD:-0} != 1 ]]; then
   ./scripts/install-deps.sh
   cmake --preset linux >/dev/null
-  cmake --build --preset linux -j "$(nproc 2>/dev/null || echo 2)" --target quillon quillon-site quillon_man >/dev/null
+  cmake --build --preset linux -j "$(nproc 2>/dev/null || echo 2)" --target quillon quillon-site quillon-route quillon_man >/dev/null
 fi
 (cd build/linux && cpack -G DEB >/dev/null)
 ls build/linux/quillon_*.deb

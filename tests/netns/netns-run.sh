@@ -11,8 +11,9 @@
 #   v1  198.51.100.2/24, alias "电信 线路"              default via 198.51.100.1 metric 20
 #   v2  203.0.113.2/24                                  default via 203.0.113.1  metric 10
 #   v3  up, no IPv4 address; p0..p3 the peer ends, up, no address
-# with the loopback up, a sysfs of this namespace on /sys, a resolv.conf that
-# points at 127.0.0.1 over /etc/resolv.conf, and QUILLON_NETNS=1.
+# with the loopback up, a sysfs of this namespace on /sys, an empty tmpfs on
+# /run, a resolv.conf that points at 127.0.0.1 over /etc/resolv.conf, and
+# QUILLON_NETNS=1.
 #
 # Where no namespace can be made (not root, no unshare, no namespace support)
 # it fails: a suite that did not run never passes. On a developer's machine
@@ -39,6 +40,12 @@ if [ "${1:-}" = "--inside" ]; then
   ip addr add 192.0.2.3/24 dev v0
   ip link set v1 alias "电信 线路"
   mount -t sysfs sysfs /sys
+  # A /run of the namespace's own: the route helper keeps its lock and the
+  # routing user's lease in /run/quillon. A resolv.conf that links into /run
+  # gets its target back, empty, for the bind mount below.
+  resolv="$(readlink -m /etc/resolv.conf)"
+  mount -t tmpfs -o mode=0755 tmpfs /run
+  case "$resolv" in /run/*) mkdir -p "$(dirname "$resolv")" && : >"$resolv" ;; esac
   if [ -e /etc/resolv.conf ]; then
     mount --bind "$QUILLON_NETNS_STATE/resolv.conf" /etc/resolv.conf
   fi

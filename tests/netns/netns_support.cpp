@@ -154,9 +154,11 @@ void RestoreBaseline() {
   IpOk({"addr", "replace", "203.0.113.2/24", "dev", "v2"});
   IpOk({"addr", "flush", "dev", "v3"});
   // Every route a test added: those of `ip route add` (proto boot), those of
-  // the backend (proto static), the default routes, and table 100.
+  // the backend (proto static) and of the route helper (proto 77), the
+  // default routes, and table 100.
   IpOk({"-4", "route", "flush", "table", "main", "proto", "boot"});
   IpOk({"-4", "route", "flush", "table", "main", "proto", "static"});
+  IpOk({"-4", "route", "flush", "table", "main", "proto", "77"});
   IpOk({"-4", "route", "flush", "table", "main", "exact", "0.0.0.0/0"});
   Ip({"-4", "route", "flush", "table", "100"}, /*quiet=*/true);  // fails while the table is empty
   IpOk({"route", "add", "default", "via", "203.0.113.1", "metric", "10"});

@@ -1,0 +1,44 @@
+// The route helper's work on the kernel's main routing table (netlink,
+// libnl-route-3): what the table says before a plan, which requests of the
+// plan the rules accept, and the changes that apply the accepted rest.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/route_plan.h"
+
+namespace quillon::helper {
+
+using platform::Ipv4;
+using platform::Prefix;
+
+// The machine as a plan finds it, read once before anything changes.
+struct Machine {
+  // The lines: every gateway of an IPv4 default route of the main table.
+  std::vector<Ipv4> lines;
+  // The networks of this machine's own IPv4 addresses: each address's
+  // subnet, and its /24.
+  std::vector<Prefix> ownNetworks;
+};
+
+// False, with `reason`, when the table or the addresses cannot be read.
+bool ReadMachine(Machine& machine, std::string& reason);
+
+// Why the rules refuse a request (one line), or nothing when they accept
+// it: a network of length 8..32 outside 0.x, 127.x and 224.x and above that
+// overlaps none of the machine's own networks; a gateway that is a line;
+// a default route's metric 1..9999.
+std::string RouteRefusal(const platform::RouteRequest& request, const Machine& machine);
+std::string DefaultRefusal(const platform::DefaultRouteRequest& request, const Machine& machine);
+
+// Why the kernel refuses this helper's changes (it lacks cap_net_admin),
+// with the command that gives it the right; one line.
+std::string NoRightsReason();
+
+// Applies the plan's accepted requests and counts what changed into
+// `report`; a refused request adds one refusal line. Sets the outcome
+// NoRights (and stops) when the kernel refuses for want of rights.
+void ApplyPlan(const platform::RoutePlan& plan, const Machine& machine, platform::RouteReport& report);
+
+}  // namespace quillon::helper
