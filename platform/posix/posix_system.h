@@ -63,12 +63,6 @@ class PosixSystem : public System {
   std::string base_;
 };
 
-// lines_routes.cpp: every IPv4 default route of the main table removed; a
-// default route through `gateway` with the metric added (false when it was
-// not).
-bool DeleteDefaultRoutes();
-bool AddDefaultRoute(Ipv4 gateway, std::uint32_t metric);
-
 // The path of the running program file (/proc/self/exe); empty when it
 // cannot be read.
 std::string ExecutablePath();

@@ -31,6 +31,7 @@
 #include "platform/posix/netlink_support.h"
 #include "platform/posix/posix_system.h"
 #include "platform/answer_rule.h"
+#include "platform/posix/route_helper_client.h"
 #include "platform/safety.h"
 
 namespace quillon::platform {
@@ -97,158 +98,8 @@ std::vector<Lookup> PosixSystem::LookupHosts(const std::vector<std::string>& des
   return answers;
 }
 
-namespace {
-
-Addr AddressObject(std::uint32_t value, int prefixLength) {
-  const in_addr a{htonl(value)};
-  Addr addr(nl_addr_build(AF_INET, &a, sizeof a));
-  if (addr) nl_addr_set_prefixlen(addr.get(), prefixLength);
-  return addr;
-}
-
-// A route of the main table whose destination is exactly a /24 network:
-// the kind a pass adds, replaces or deletes.
-bool IsNetworkRoute(rtnl_route* r, std::uint32_t& network) {
-  if (rtnl_route_get_family(r) != AF_INET || rtnl_route_get_table(r) != RT_TABLE_MAIN) return false;
-  nl_addr* dst = rtnl_route_get_dst(r);
-  if (dst == nullptr || nl_addr_get_prefixlen(dst) != 24 || nl_addr_get_len(dst) != 4) return false;
-  std::uint32_t raw = 0;
-  std::memcpy(&raw, nl_addr_get_binary_addr(dst), 4);
-  network = ntohl(raw);
-  return true;
-}
-
-// A route the system made for a connected network (an address of this
-// machine lies in it): the pass leaves such a network alone.
-bool IsConnectedRoute(rtnl_route* r) {
-  return rtnl_route_get_protocol(r) == RTPROT_KERNEL || rtnl_route_get_scope(r) == RT_SCOPE_LINK;
-}
-
-// Exactly the route that a pass puts in place: unicast, metric 0, TOS 0,
-// one next hop through `gateway`.
-bool IsPassRoute(rtnl_route* r, std::uint32_t gateway) {
-  if (rtnl_route_get_type(r) != RTN_UNICAST || rtnl_route_get_priority(r) != 0 || rtnl_route_get_tos(r) != 0 ||
-      rtnl_route_get_nnexthops(r) != 1) {
-    return false;
-  }
-  nl_addr* gw = rtnl_route_nh_get_gateway(rtnl_route_nexthop_n(r, 0));
-  if (gw == nullptr || nl_addr_get_family(gw) != AF_INET || nl_addr_get_len(gw) != 4) return false;
-  std::uint32_t raw = 0;
-  std::memcpy(&raw, nl_addr_get_binary_addr(gw), 4);
-  return ntohl(raw) == gateway;
-}
-
-// The route a pass adds: to network/24 through gateway, metric 0.
-Route MakePassRoute(std::uint32_t network, std::uint32_t gateway) {
-  Route route(rtnl_route_alloc());
-  Addr dst = AddressObject(network, 24);
-  Addr gw = AddressObject(gateway, 32);
-  Nexthop nh(rtnl_route_nh_alloc());
-  if (!route || !dst || !gw || !nh) return nullptr;
-  rtnl_route_set_family(route.get(), AF_INET);
-  rtnl_route_set_table(route.get(), RT_TABLE_MAIN);
-  rtnl_route_set_scope(route.get(), RT_SCOPE_UNIVERSE);
-  rtnl_route_set_type(route.get(), RTN_UNICAST);
-  rtnl_route_set_protocol(route.get(), RTPROT_STATIC);
-  rtnl_route_set_priority(route.get(), 0);
-  if (rtnl_route_set_dst(route.get(), dst.get()) < 0) return nullptr;  // takes its own reference
-  rtnl_route_nh_set_gateway(nh.get(), gw.get());                         // takes its own reference
-  rtnl_route_add_nexthop(route.get(), nh.release());                     // the route owns it now
-  return route;
-}
-
-// Counts a request's answer: done, or refused for want of rights (the
-// process lacks CAP_NET_ADMIN). True when done.
-bool Count(int answer, int& done, RouteReport& changes) {
-  if (answer == 0) ++done;
-  if (answer == -NLE_PERM) {
-    ++changes.refused;
-    changes.outcome = RouteReport::Outcome::NoRights;
-  }
-  return answer == 0;
-}
-
-class NetlinkRoutePass {
- public:
-  void RouteNetwork(const RouteRequest& r) {
-    if (!IsRoutablePrefix(r.prefix) || r.prefix.length != 24) return;
-    const std::uint32_t key = r.prefix.network;
-    if (wanted_.emplace(key, 0).second) order_.push_back(key);
-    // The later request for a network decides, as the later commands would.
-    wanted_[key] = IsGatewayAddress(r.gateway) ? r.gateway : 0;
-  }
-
-  RouteReport Finish() {
-    RouteReport changes;
-    if (order_.empty()) return changes;
-    Socket sock = OpenRouteSocket();
-    if (!sock) return changes;
-    std::vector<Route> routes;
-    if (!ReadRoutes(sock.get(), routes)) return changes;
-
-    // The table's routes to the networks of this pass, read once.
-    std::unordered_map<std::uint32_t, std::vector<Route>> existing;
-    for (Route& route : routes) {
-      std::uint32_t network = 0;
-      if (IsNetworkRoute(route.get(), network) && wanted_.count(network) > 0) {
-        existing[network].push_back(std::move(route));
-      }
-    }
-
-    for (const std::uint32_t network : order_) {
-      const std::uint32_t gateway = wanted_[network];
-      std::vector<Route>& have = existing[network];
-      if (std::any_of(have.begin(), have.end(), [](const Route& r) { return IsConnectedRoute(r.get()); })) continue;
-      if (gateway == 0) {
-        for (const Route& r : have) Count(rtnl_route_delete(sock.get(), r.get(), 0), changes.deleted, changes);
-        continue;
-      }
-      if (have.size() == 1 && IsPassRoute(have.front().get(), gateway)) {
-        ++changes.kept;
-        continue;
-      }
-      // One request puts the new route in place of the one with the same
-      // metric, so the network is never without a route; the others go.
-      const Route route = MakePassRoute(network, gateway);
-      int added = 0;
-      const bool put =
-          route && Count(rtnl_route_add(sock.get(), route.get(), NLM_F_CREATE | NLM_F_REPLACE), added, changes);
-      bool replacedOne = false;
-      for (const Route& r : have) {
-        if (put && !replacedOne && rtnl_route_get_priority(r.get()) == 0 && rtnl_route_get_tos(r.get()) == 0) {
-          replacedOne = true;
-          continue;
-        }
-        // Without the new route (a gateway on no connected network) the
-        // network is left without a route, as "route delete" would leave it.
-        Count(rtnl_route_delete(sock.get(), r.get(), 0), changes.deleted, changes);
-      }
-      if (put) (replacedOne ? changes.replaced : changes.added) += 1;
-    }
-    return changes;
-  }
-
- private:
-  std::unordered_map<std::uint32_t, std::uint32_t> wanted_;  // network -> gateway (0: none)
-  std::vector<std::uint32_t> order_;                          // networks in first-request order
-};
-
-}  // namespace
-
-RouteReport PosixSystem::ApplyRoutePlan(const RoutePlan& plan) {
-  NetlinkRoutePass pass;
-  for (const RouteRequest& r : plan.routes) pass.RouteNetwork(r);
-  RouteReport report = pass.Finish();
-  if (plan.replaceDefaults) DeleteDefaultRoutes();
-  for (const DefaultRouteRequest& d : plan.defaults) {
-    if (AddDefaultRoute(d.gateway, d.metric)) ++report.added;
-  }
-  if (report.outcome == RouteReport::Outcome::NoRights) {
-    const std::string exe = ExecutablePath();
-    report.reason = "sudo setcap cap_net_admin+ep " + (exe.empty() ? std::string("quillon") : exe);
-  }
-  return report;
-}
+// The helper changes the routes; this program holds no right to.
+RouteReport PosixSystem::ApplyRoutePlan(const RoutePlan& plan) { return ApplyThroughHelper(plan); }
 
 bool PosixSystem::LockRouting(const std::string& path) {
   if (routingLock_ >= 0) return true;
@@ -269,14 +120,15 @@ Ipv4 PosixSystem::RouteGateway(const Prefix& prefix) {
   Socket sock = OpenRouteSocket();
   std::vector<Route> routes;
   if (!sock || !ReadRoutes(sock.get(), routes)) return 0;
-  for (const Route& r : routes) {
-    std::uint32_t found = 0;
-    if (prefix.length != 24 || !IsNetworkRoute(r.get(), found) || found != prefix.network ||
-        rtnl_route_get_nnexthops(r.get()) < 1) {
+  for (const Route& route : routes) {
+    rtnl_route* r = route.get();
+    nl_addr* dst = rtnl_route_get_dst(r);
+    if (rtnl_route_get_family(r) != AF_INET || rtnl_route_get_table(r) != RT_TABLE_MAIN || dst == nullptr ||
+        nl_addr_get_prefixlen(dst) != static_cast<unsigned>(prefix.length) || rtnl_route_get_nnexthops(r) < 1 ||
+        ParseIpv4(Ipv4Text(dst)) != prefix.network) {
       continue;
     }
-    const std::optional<Ipv4> gateway = ParseIpv4(Ipv4Text(rtnl_route_nh_get_gateway(rtnl_route_nexthop_n(r.get(), 0))));
-    if (gateway) return *gateway;
+    if (const auto gateway = ParseIpv4(Ipv4Text(rtnl_route_nh_get_gateway(rtnl_route_nexthop_n(r, 0))))) return *gateway;
   }
   return 0;
 }

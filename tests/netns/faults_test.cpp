@@ -125,11 +125,13 @@ TEST_F(NetnsFaults, ALinesInterfaceRemovedInTheMiddleOfAPass) {
   PassWith([] { IpOk({"link", "del", "v2"}); });
   EXPECT_THAT(SplitRoutes(), ::testing::Not(::testing::Contains("198.18.3.0/24 via 203.0.113.1")));
   EXPECT_THAT(SplitRoutes(), ::testing::Contains("198.18.2.0/24 via 198.51.100.1"));
-  // Mended: the interface and its address are back.
+  // Mended: the interface, its address and its default route are back (the
+  // routes go only through lines: gateways of a default route).
   IpOk({"link", "add", "v2", "type", "veth", "peer", "name", "p2"});
   IpOk({"link", "set", "v2", "up"});
   IpOk({"link", "set", "p2", "up"});
   IpOk({"addr", "add", "203.0.113.2/24", "dev", "v2"});
+  IpOk({"route", "add", "default", "via", "203.0.113.1", "metric", "10"});
   PassWith(nullptr);
   EXPECT_EQ(SplitRoutes(), kAllRouted);
 }
@@ -142,6 +144,7 @@ TEST_F(NetnsFaults, AGatewayOnNoLinkAndAReadOnlyConfigDirectory) {
   PassWith(nullptr);
   EXPECT_EQ(SplitRoutes(), (Texts{"198.18.2.0/24 via 198.51.100.1", "198.18.3.0/24 via 203.0.113.1"}));
   IpOk({"addr", "add", "192.0.2.2/24", "dev", "v0"});
+  IpOk({"route", "add", "default", "via", "192.0.2.1", "metric", "30"});
 
   // A config directory that cannot be written (read-only, even for root):
   // the store is still read and every route comes back.

@@ -30,7 +30,7 @@ class NetnsLines : public ::testing::Test {
     plan.replaceDefaults = true;
     return sys.ApplyRoutePlan(plan).outcome == platform::RouteReport::Outcome::Done;
   }
-  // A default route added beside the others; true when the kernel added it.
+  // A default route through a line added beside the others; true when it was.
   bool AddDefault(const std::string& gateway, std::uint32_t metric) {
     platform::RoutePlan plan;
     plan.defaults.push_back({platform::ParseIpv4(gateway).value(), metric});
@@ -150,48 +150,22 @@ TEST_F(NetnsLines, DeleteDefaultRoutesRemovesEveryDefaultRouteOfTheMainTableOnly
   EXPECT_THAT(DefaultRoutes(), IsEmpty());
 }
 
-TEST_F(NetnsLines, AddDefaultRouteAddsWithTheMetricAndNeverDuplicates) {
-  ASSERT_TRUE(DeleteDefaults());
-  EXPECT_TRUE(AddDefault("192.0.2.1", 100));
-  EXPECT_TRUE(AddDefault("198.51.100.1", 1));
-  EXPECT_TRUE(AddDefault("203.0.113.1", 200));
+TEST_F(NetnsLines, TheGlobalLinesPlanReplacesEveryDefaultRouteAndAddsNothingTwice) {
+  platform::RoutePlan plan;
+  plan.replaceDefaults = true;
+  plan.defaults = {{0xC0000201u, 100}, {0xC6336401u, 1}, {0xCB007101u, 200}};
+  EXPECT_EQ(sys.ApplyRoutePlan(plan).added, 3);
   const std::vector<DefaultRoute> three{
       {"192.0.2.1", "v0", 100}, {"198.51.100.1", "v1", 1}, {"203.0.113.1", "v2", 200}};
   EXPECT_EQ(DefaultRoutes(), three);
   EXPECT_EQ(sys.DiscoverGatewayText(), "192.0.2.1;198.51.100.1;203.0.113.1;");
-
-  // The very same route again: refused by the kernel, not duplicated.
-  EXPECT_FALSE(AddDefault("192.0.2.1", 100));
+  // The very same routes again, beside the ones there: nothing twice.
+  plan.replaceDefaults = false;
+  EXPECT_EQ(sys.ApplyRoutePlan(plan).added, 0);
   EXPECT_EQ(DefaultRoutes(), three);
-
-  // The same gateway with another metric, and another gateway with a metric
-  // already in use: both added beside the others.
+  // A line with another metric comes beside the others.
   EXPECT_TRUE(AddDefault("192.0.2.1", 150));
-  EXPECT_TRUE(AddDefault("192.0.2.254", 100));
-  EXPECT_EQ(DefaultRoutes(), (std::vector<DefaultRoute>{{"192.0.2.1", "v0", 100},
-                                                        {"192.0.2.1", "v0", 150},
-                                                        {"192.0.2.254", "v0", 100},
-                                                        {"198.51.100.1", "v1", 1},
-                                                        {"203.0.113.1", "v2", 200}}));
-}
-
-TEST_F(NetnsLines, AddDefaultRouteRefusesBadMetricsAndGatewaysAndAddsNothing) {
-  ASSERT_TRUE(DeleteDefaults());
-  EXPECT_FALSE(AddDefault("192.0.2.1", 0));
-  EXPECT_FALSE(AddDefault("192.0.2.1", 10000));
-  for (const char* gateway : {"0.0.0.0", "127.0.0.1", "255.255.255.255", "224.0.0.1"}) {
-    EXPECT_FALSE(AddDefault(gateway, 10)) << "gateway \"" << gateway << "\"";
-  }
-  EXPECT_THAT(DefaultRoutes(), IsEmpty());
-
-  // A gateway on no connected network: the kernel refuses it.
-  IpOk({"addr", "del", "203.0.113.2/24", "dev", "v2"});
-  EXPECT_FALSE(AddDefault("203.0.113.1", 10));
-  EXPECT_THAT(DefaultRoutes(), IsEmpty());
-
-  // The largest metric passes.
-  EXPECT_TRUE(AddDefault("192.0.2.1", 9999));
-  EXPECT_EQ(DefaultRoutes(), (std::vector<DefaultRoute>{{"192.0.2.1", "v0", 9999u}}));
+  EXPECT_EQ(DefaultRoutes().size(), 4u);
 }
 
 TEST_F(NetnsLines, CallsFromSeveralThreadsAtOnceAgree) {
