@@ -11,6 +11,8 @@ namespace quillon::platform {
 
 class Win32System : public System {
  public:
+  // A relative home directory is made absolute here, against the current
+  // directory of the moment.
   explicit Win32System(std::string homeOverride = {});
   ~Win32System() override;
 
@@ -32,9 +34,14 @@ class Win32System : public System {
   // CreateProcessA of `commandLine` with no inherited handles; show mode 1..6
   // (clamped) through STARTF_USESHOWWINDOW: 1 SW_HIDE, 2 SW_SHOWNORMAL,
   // 3 SW_SHOWMINIMIZED, 4 SW_SHOWMAXIMIZED, 5 SW_SHOWNOACTIVATE, 6 SW_MINIMIZE.
-  // With `wait` it waits for the end without limit, otherwise at most 1000 ms
-  // for the process to become idle. True when the process was created; the
-  // exit code is never read.
+  // The command line's first word names the program: a full path, or a bare
+  // name ("cmd") that is taken from the system folder only, never from the
+  // program's folder, the current directory or PATH; anything else starts
+  // nothing. The line reaches the program byte for byte; the program's current
+  // directory is the system folder, so that cmd finds the system's own tools
+  // before any other. With `wait` it waits for the end without limit,
+  // otherwise at most 1000 ms for the process to become idle. True when the
+  // process was created; the exit code is never read.
   bool RunCommand(const std::string& commandLine, bool wait = false, int showMode = 2);
 
   // lines_routes.cpp
