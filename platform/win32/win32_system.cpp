@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/system_factory.h"
@@ -10,6 +11,24 @@
 namespace quillon::platform {
 
 namespace {
+
+// DLLs loaded by name come from the system folder only. SetDefaultDllDirectories
+// is there from Windows 8 on (and on Windows 7 with update KB2533623), so it
+// is looked up rather than imported; SetDllDirectory("") at least drops the
+// current directory where it is missing.
+void LimitDllSearchToSystemFolder() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto setDefault = kernel == nullptr ? nullptr
+                                              : reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+                                                    reinterpret_cast<void (*)()>(
+                                                        GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (setDefault != nullptr) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryA("");
+  });
+}
 
 // The full path of a directory given relative to the current directory (a
 // child process runs elsewhere, so a path in its command line must not
@@ -25,7 +44,9 @@ std::string FullPath(const std::string& path) {
 
 }  // namespace
 
-Win32System::Win32System(std::string homeOverride) : homeOverride_(FullPath(homeOverride)) {}
+Win32System::Win32System(std::string homeOverride) : homeOverride_(FullPath(homeOverride)) {
+  LimitDllSearchToSystemFolder();
+}
 
 std::unique_ptr<System> MakeSystem(const std::string& homeOverride) {
   return std::make_unique<Win32System>(homeOverride);

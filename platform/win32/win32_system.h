@@ -11,8 +11,11 @@ namespace quillon::platform {
 
 class Win32System : public System {
  public:
-  // A relative home directory is made absolute here, against the current
-  // directory of the moment.
+  // The first one made also limits the DLL search of the whole process to
+  // the system folder (SetDefaultDllDirectories, SetDllDirectory("")): a DLL
+  // that the program loads by name is never taken from its own folder or
+  // the current directory. A relative home directory is made absolute here,
+  // against the current directory of the moment.
   explicit Win32System(std::string homeOverride = {});
   ~Win32System() override;
 

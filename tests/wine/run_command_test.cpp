@@ -1,4 +1,5 @@
-// RunCommand and RegistryReadText of the Win32 backend, under Wine.
+// RunCommand and RegistryReadText of the Win32 backend, and the DLL search
+// that it sets, under Wine.
 #include "platform/win32/win32_system.h"
 
 #include <windows.h>
@@ -117,6 +118,28 @@ TEST_F(RunCommandTest, ProgramsPlantedBesideThisProgramOrInTheCurrentDirectoryNe
   ASSERT_EQ(trace.size(), 4u);
   EXPECT_EQ(trace[2], "planted " + wine::OwnFolder() + "\\cmd.exe: cmd /C route print");
   EXPECT_EQ(trace[3], "planted " + dir_ + "\\route.exe: route print");
+}
+
+// Once a Win32System exists, a DLL loaded by name comes from the system
+// folder only: one planted beside this program and in the current directory
+// is not taken, though it loads by its full path.
+TEST_F(RunCommandTest, ADllLoadedByNameComesFromTheSystemFolderOnly) {
+  const std::string name = "quillon_planted.dll";
+  const std::string source = wine::WinePath(QUILLON_PLANTED_DLL_DIR) + "\\" + name;
+  for (const std::string& folder : {wine::OwnFolder(), dir_}) {
+    created_.push_back(folder + "\\" + name);
+    ASSERT_TRUE(CopyFileA(source.c_str(), created_.back().c_str(), FALSE)) << created_.back();
+  }
+  char current[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, current);
+  ASSERT_TRUE(SetCurrentDirectoryA(dir_.c_str()));
+  const HMODULE byName = LoadLibraryA(name.c_str());
+  const HMODULE byPath = LoadLibraryA(created_.back().c_str());
+  SetCurrentDirectoryA(current);
+  EXPECT_EQ(byName, nullptr);
+  EXPECT_NE(byPath, nullptr);
+  if (byName != nullptr) FreeLibrary(byName);
+  if (byPath != nullptr) FreeLibrary(byPath);
 }
 
 TEST_F(RunCommandTest, AWaitedHiddenRunHasFinishedWhenItReturns) {
