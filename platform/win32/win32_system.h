@@ -3,11 +3,16 @@
 // This header includes no system header; the .cpp files do.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/system.h"
 
 namespace quillon::platform {
+
+namespace win32 {
+class NetworkWatch;
+}
 
 class Win32System : public System {
  public:
@@ -63,6 +68,12 @@ class Win32System : public System {
   void UseParentConsole() override;
   bool AddDefaultRoute(const std::string& gateway, const std::string& metric) override;
 
+  // network_watch.cpp: NotifyIpInterfaceChange and NotifyRouteChange2
+  // (network_watch.h says what each reports). `onEvent` runs on a thread of
+  // the system's, one call at a time, and must return quickly. A second call
+  // stops the first watch. False where the system reports nothing.
+  bool WatchNetwork(std::function<void(const NetworkEvent&)> onEvent) override;
+
  protected:
   // process_http.cpp
   ByteArray FetchHttp(const std::string& url) override;
@@ -77,6 +88,7 @@ class Win32System : public System {
   std::string homeOverride_;
   void* internet_ = nullptr;  // the WinINet handle, opened on first use
   void* routingLock_ = nullptr;  // the lock file, open without sharing until the process ends
+  std::shared_ptr<win32::NetworkWatch> networkWatch_;  // while WatchNetwork reports
 };
 
 }  // namespace quillon::platform
