@@ -1,5 +1,6 @@
 // The Windows backend of System: the ANSI Win32 API (private-profile INI,
-// registry, CreateProcessA + cmd /C, WinINet, IP Helper, WMI over COM).
+// registry, CreateProcessA + cmd /C, WinINet, IP Helper and its change
+// notifications, WMI and the Task Scheduler over COM).
 // This header includes no system header; the .cpp files do.
 #pragma once
 
@@ -73,6 +74,11 @@ class Win32System : public System {
   // the system's, one call at a time, and must return quickly. A second call
   // stops the first watch. False where the system reports nothing.
   bool WatchNetwork(std::function<void(const NetworkEvent&)> onEvent) override;
+
+  // autostart.cpp: a Task Scheduler task, run at this user's logon with the
+  // user's highest rights (no elevation prompt), that starts this program
+  // file; off removes it. Needs a process with administrator rights.
+  bool SetAutostart(bool on, std::string& message) override;
 
  protected:
   // process_http.cpp
