@@ -321,8 +321,62 @@ ByteArray Win32System::FetchHttp(const std::string& target) {
   return {};
 }
 
+namespace {
+
+// The system folder (System32 of 64-bit Windows), where the tools that the
+// program starts stand and only administrators can write; empty when the
+// system does not say.
+std::string SystemDirectory() {
+  char buffer[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(buffer, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  return std::string(buffer, length);
+}
+
+// The first word of a command line, the program it starts: up to the
+// closing quotation mark when it opens with one, else up to the first blank.
+std::string ProgramWord(const std::string& commandLine) {
+  if (!commandLine.empty() && commandLine[0] == '"') {
+    const std::size_t end = commandLine.find('"', 1);
+    return end == std::string::npos ? std::string() : commandLine.substr(1, end - 1);
+  }
+  return commandLine.substr(0, commandLine.find_first_of(" \t"));
+}
+
+bool IsAbsolutePath(const std::string& path) {
+  const bool drive = path.size() >= 3 && ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':' &&
+                     (path[2] == '\\' || path[2] == '/');
+  return drive || path.rfind("\\\\", 0) == 0;
+}
+
+// The file that `word` names: an absolute path as it is; a bare name (such as
+// "cmd") only from the system folder, ".exe" added when it has no extension.
+// Anything else is refused (empty): a bare name would otherwise be looked
+// for first in the program's own folder and in the current directory, and a
+// relative path depends on the current directory.
+std::string ProgramFile(const std::string& word, const std::string& systemDirectory) {
+  if (word.empty()) return {};
+  if (IsAbsolutePath(word)) return word;
+  if (word.find_first_of("\\/:") != std::string::npos || systemDirectory.empty()) return {};
+  char found[MAX_PATH];
+  const DWORD length = SearchPathA(systemDirectory.c_str(), word.c_str(), ".exe", MAX_PATH, found, nullptr);
+  if (length == 0 || length >= MAX_PATH) return {};
+  return std::string(found, length);
+}
+
+}  // namespace
+
 bool Win32System::RunCommand(const std::string& commandLine, bool wait, int showMode) {
-  // CreateProcessA may write into the command line: it gets its own copy.
+  // The program is named by its full path, so CreateProcessA never looks for
+  // it beside quillon.exe, where a downloaded file may wait to be run with
+  // administrator rights. The child starts in the system folder: cmd looks
+  // for "route" and "nslookup" in its current directory before PATH, so the
+  // first place it looks is where the real tools stand.
+  const std::string systemDirectory = SystemDirectory();
+  const std::string program = ProgramFile(ProgramWord(commandLine), systemDirectory);
+  if (program.empty() || systemDirectory.empty()) return false;
+  // CreateProcessA may write into the command line: it gets its own copy,
+  // byte for byte as given.
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
   STARTUPINFOA startup{};
@@ -330,7 +384,8 @@ bool Win32System::RunCommand(const std::string& commandLine, bool wait, int show
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = ShowWindowFlag(showMode);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, systemDirectory.c_str(),
+                      &startup, &process)) {
     return false;
   }
   if (wait) {

@@ -1,8 +1,8 @@
 // A stand-in for the system's lookup tool, built as nslookup.exe into a
-// directory of its own that the Wine tests put first on PATH. It records its
-// command line like the fake route.exe (fake_tool_log.h, the same file), then
-// prints what the tool of a Chinese Windows prints, in the ANSI code page
-// (GBK), for the few names it knows. Every answer starts with the DNS
+// directory of its own; the Wine tests copy it into the system folder. It
+// records its command line like the fake route.exe (fake_tool_log.h, the same
+// file), then prints what the tool of a Chinese Windows prints, in the ANSI
+// code page (GBK), for the few names it knows. Every answer starts with the DNS
 // server's own name and address (a routable one here), which are never to
 // be routed:
 //

@@ -1,9 +1,9 @@
 // The hostile-input corpus on Windows, under Wine: every case through every
 // way in with the real logic and the Win32 backend, the fake nslookup.exe and
-// route.exe first on PATH. Every command line that reached them holds only a
-// plain destination or dotted IPv4 addresses and digits, no case tagged as
-// refused appears in its role, and no file that a smuggled command would
-// make appears.
+// route.exe in the system folder. Every command line that reached them holds
+// only a plain destination or dotted IPv4 addresses and digits, no case
+// tagged as refused appears in its role, and no file that a smuggled command
+// would make appears.
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -77,7 +77,7 @@ TEST(WineHostileInput, NothingButCheckedTextsReachACommand) {
     if (hit) ADD_FAILURE() << "reached a command: " << c.note;
     reached += hit ? 1 : 0;
   }
-  for (const std::string& dir : {home, config}) {
+  for (const std::string& dir : {home, config, platform::wine::SystemFolder()}) {
     EXPECT_FALSE(sys.FileExists(dir + "\\pwned")) << dir;
   }
   std::printf("hostile input (Windows): %zu cases tried through 4 ways in, %zu command lines run, %d reached a command\n",

@@ -9,7 +9,8 @@
 // skipped), so the machine's own network is never touched.
 //
 // The default-route commands are checked against a fake route.exe (built from
-// fake_route.cpp) that is put first on PATH and records its command lines.
+// fake_route.cpp) that stands in the system folder and records its command
+// lines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -231,7 +232,7 @@ TEST(WineConnectionName, ReadsTheNameOfTheAdapterFromItsConnectionKey) {
   EXPECT_EQ(missing, "");
 }
 
-// Runs the default-route requests with the fake route.exe first on PATH.
+// Runs the default-route requests with the fake route.exe in the system folder.
 class WineDefaultRoutes : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -1,4 +1,5 @@
-// RunCommand and RegistryReadText of the Win32 backend, under Wine.
+// RunCommand and RegistryReadText of the Win32 backend, and the DLL search
+// that it sets, under Wine.
 #include "platform/win32/win32_system.h"
 
 #include <windows.h>
@@ -12,6 +13,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "fake_tools.h"
 
 namespace quillon::platform {
 namespace {
@@ -59,10 +62,84 @@ class RunCommandTest : public ::testing::Test {
   std::vector<std::string> created_;
 };
 
-TEST_F(RunCommandTest, IsFalseForAProgramThatDoesNotExist) {
+// A program starts by its full path, or by a bare name from the system
+// folder only: never from beside this program (where the probe lies), the
+// current directory or PATH; a relative path starts nothing. The program
+// runs in the system folder.
+TEST_F(RunCommandTest, StartsOnlyAFullPathOrAProgramOfTheSystemFolder) {
   EXPECT_FALSE(system_.RunCommand("C:\\no\\such\\folder\\quillon_missing.exe", true, 1));
   EXPECT_FALSE(system_.RunCommand("quillon_no_such_program_4711 /x", true, 1));
   EXPECT_FALSE(system_.RunCommand("", true, 1));
+  const std::string out = NewFile("bare.txt");
+  EXPECT_FALSE(system_.RunCommand("quillon_wine_probe \"" + out + "\"", true, 1));
+  EXPECT_FALSE(system_.RunCommand("quillon_wine_probe.exe \"" + out + "\"", true, 1));
+  char current[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, current);
+  ASSERT_TRUE(SetCurrentDirectoryA(wine::OwnFolder().c_str()));
+  EXPECT_FALSE(system_.RunCommand(".\\quillon_wine_probe.exe \"" + out + "\"", true, 1));
+  SetCurrentDirectoryA(current);
+  EXPECT_FALSE(Exists(out));
+
+  const std::string where = NewFile("where.txt");
+  ASSERT_TRUE(system_.RunCommand("cmd.exe /C cd>\"" + where + "\"", true, 1));
+  EXPECT_EQ(ReadWholeFile(where), wine::SystemFolder() + "\r\n");
+}
+
+// cmd.exe, route.exe and nslookup.exe planted beside this program and in the
+// current directory never run: cmd comes from the system folder, and so do
+// the tools that it starts; the command lines reach the tools unchanged.
+TEST_F(RunCommandTest, ProgramsPlantedBesideThisProgramOrInTheCurrentDirectoryNeverRun) {
+  wine::FakeToolTrace tools;
+  ASSERT_TRUE(tools.Install(dir_));
+  const std::string log = NewFile("lookup.txt");
+  ASSERT_TRUE(system_.RunCommand("cmd /C route print", true, 1));
+  ASSERT_TRUE(system_.RunCommand("cmd /C nslookup single.example.test >\"" + log, true, 1));
+  EXPECT_EQ(tools.Recorded(), (std::vector<std::string>{"route print", "nslookup single.example.test "}));
+  EXPECT_NE(ReadWholeFile(log).find("198.18.4.20"), std::string::npos);
+
+  // The way the backend started cmd before, and the way cmd looks for a
+  // tool, do find the planted programs under Wine: this test would see them.
+  auto start = [](const char* program, std::string line, const char* directory) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(program, line.data(), nullptr, nullptr, FALSE, 0, nullptr, directory, &startup, &process)) {
+      return false;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+  };
+  const std::string cmd = wine::SystemFolder() + "\\cmd.exe";
+  ASSERT_TRUE(start(nullptr, "cmd /C route print", nullptr));
+  ASSERT_TRUE(start(cmd.c_str(), "cmd /C route print", dir_.c_str()));
+  const auto trace = tools.Recorded();
+  ASSERT_EQ(trace.size(), 4u);
+  EXPECT_EQ(trace[2], "planted " + wine::OwnFolder() + "\\cmd.exe: cmd /C route print");
+  EXPECT_EQ(trace[3], "planted " + dir_ + "\\route.exe: route print");
+}
+
+// Once a Win32System exists, a DLL loaded by name comes from the system
+// folder only: one planted beside this program and in the current directory
+// is not taken, though it loads by its full path.
+TEST_F(RunCommandTest, ADllLoadedByNameComesFromTheSystemFolderOnly) {
+  const std::string name = "quillon_planted.dll";
+  const std::string source = wine::WinePath(QUILLON_PLANTED_DLL_DIR) + "\\" + name;
+  for (const std::string& folder : {wine::OwnFolder(), dir_}) {
+    created_.push_back(folder + "\\" + name);
+    ASSERT_TRUE(CopyFileA(source.c_str(), created_.back().c_str(), FALSE)) << created_.back();
+  }
+  char current[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, current);
+  ASSERT_TRUE(SetCurrentDirectoryA(dir_.c_str()));
+  const HMODULE byName = LoadLibraryA(name.c_str());
+  const HMODULE byPath = LoadLibraryA(created_.back().c_str());
+  SetCurrentDirectoryA(current);
+  EXPECT_EQ(byName, nullptr);
+  EXPECT_NE(byPath, nullptr);
+  if (byName != nullptr) FreeLibrary(byName);
+  if (byPath != nullptr) FreeLibrary(byPath);
 }
 
 TEST_F(RunCommandTest, AWaitedHiddenRunHasFinishedWhenItReturns) {

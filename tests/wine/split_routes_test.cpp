@@ -1,7 +1,7 @@
 // Split routing end to end on Windows, under Wine: the real router and add
 // worker with the Win32 backend, a home directory of their own, and the fake
-// nslookup.exe and route.exe (fake_tools.h) that record, in one trace, every
-// command line that cmd hands them.
+// nslookup.exe and route.exe in the system folder (fake_tools.h) that
+// record, in one trace, every command line that cmd hands them.
 #include <string>
 #include <vector>
 
@@ -38,12 +38,13 @@ class WineSplitRouting : public ::testing::Test {
     TearDown();  // what a run that died may have left in the prefix
     ASSERT_TRUE(CreateDirectoryA(home_.c_str(), nullptr)) << home_;
     ASSERT_TRUE(system_.CreateDirectory(ConfigDirectory(system_)));
-    // Commands run in the home directory, so that a file a command line
-    // smuggled into cmd would make lands where the tests look for it.
+    // The home directory is this process's current directory; the commands
+    // run in the system folder.
     ASSERT_TRUE(tools_.Install(home_));
   }
   void TearDown() override {
     tools_.Restore();  // the home directory is no longer the current one
+    for (const char* name : {"probe", "pwned", "pwned2"}) DeleteFileA((platform::wine::SystemFolder() + "\\" + name).c_str());
     RemoveDirectoryWithFiles(ConfigDirectory(system_));
     RemoveDirectoryWithFiles(home_);
   }
@@ -51,9 +52,12 @@ class WineSplitRouting : public ::testing::Test {
   void Store(const std::string& destination, const std::string& line, const std::string& status) {
     ASSERT_TRUE(store_.Write({destination, line, status, ""}));
   }
-  // Where a file named `name` would appear if a command made it.
+  // Where a file named `name` would appear if a command made it: the
+  // commands' current directory (the system folder), this process's, the
+  // config directory.
   bool MadeAnywhere(const std::string& name) {
-    return system_.FileExists(home_ + "\\" + name) || system_.FileExists(ConfigFile(system_, name));
+    return system_.FileExists(platform::wine::SystemFolder() + "\\" + name) ||
+           system_.FileExists(home_ + "\\" + name) || system_.FileExists(ConfigFile(system_, name));
   }
 
   static std::string TempHome() {

@@ -1,9 +1,10 @@
 // quillon.exe end to end under Wine, driven from this process as a user
 // would drive it (window_driver.h). Every test starts the real program with a
 // home directory of its own and a config site that a small HTTP server in
-// this process answers; the fake route.exe and nslookup.exe come first on
-// the PATH that the program inherits and record every command line that cmd
-// hands them. The lines are two veth pairs in wine-run.sh's private network
+// this process answers; the fake route.exe and nslookup.exe stand in the
+// system folder and record every command line that cmd hands them, and the
+// programs planted beside quillon.exe (cmd.exe, route.exe, nslookup.exe)
+// would record themselves too if the program ever started one. The lines are two veth pairs in wine-run.sh's private network
 // namespace; Wine draws its windows on a virtual desktop on the X display
 // that the test command provides.
 #include <gtest/gtest.h>
@@ -118,7 +119,7 @@ class ProgramTest : public ::testing::Test {
     home_ = std::string(temp) + "quillon-program-" + std::to_string(GetCurrentProcessId());
     RemoveDirectoryWithFiles(home_);
     ASSERT_TRUE(CreateDirectoryA(home_.c_str(), nullptr)) << home_;
-    ASSERT_TRUE(tools_.Install(home_));
+    ASSERT_TRUE(tools_.Install(home_, {ProgramDirectory()}));
     spec_ = app::BuildWindowLayout(Site());
   }
 
@@ -395,7 +396,7 @@ TEST_F(ProgramTest, TheSplitListRoutesAddsAndChangesEntriesThroughTheWindow) {
   EXPECT_EQ(IniValue(SplitStore(), "single.example.test", "xl"), "<none>");
 
   for (const std::string& line : Trace()) EXPECT_EQ(line.find("a.test"), std::string::npos) << line;
-  for (const std::string& dir : {ProgramDirectory(), home_, ConfigDirectory()}) {
+  for (const std::string& dir : {ProgramDirectory(), home_, ConfigDirectory(), platform::wine::SystemFolder()}) {
     EXPECT_FALSE(Exists(dir + "\\pwned")) << dir;
   }
   ASSERT_NO_FATAL_FAILURE(CloseWithOk());
