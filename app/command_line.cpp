@@ -38,8 +38,10 @@ constexpr Option kOptions[] = {
     {"--import", "FILE", &CommandLine::file, Action::Import, " [--line GW]", "import a prepared split file"},
     {"--export", "FILE", &CommandLine::file, Action::Export, "", "write the list as a prepared file"},
     {"--apply", nullptr, nullptr, Action::Apply, "", "route every entry once"},
+    {"--clear", nullptr, nullptr, Action::Clear, "", "remove every route Quillon made"},
     {"--why", "DEST", &CommandLine::destination, Action::Why, "", "how DEST is routed, and why"},
     {"--service", nullptr, nullptr, Action::Service, "", "route every minute until SIGTERM"},
+    {"--autostart", "on|off", &CommandLine::autostart, Action::Autostart, "", "start with your logon (Windows)"},
     {"--help", nullptr, nullptr, Action::Help, "", "this text"},
     {"-h", nullptr, nullptr, Action::Help, nullptr, nullptr},
     {"--line", "GW", &CommandLine::line, Action::Window, nullptr, nullptr},
@@ -106,7 +108,7 @@ int Import(platform::System& sys, const CommandLine& c, std::FILE* out, std::FIL
   if (sys.FileRead(c.file).empty()) return Fail(err, "cannot read " + c.file);
   routing::EnsureConfigDirectory(sys);
   routing::SplitStore store = routing::SplitStore::Main(sys);
-  const importing::ImportReport report = importing::ImportSplitFile(sys, store, c.file, c.line);
+  const importing::ImportReport report = importing::ImportSplitFile(sys, store, sys.RealPath(c.file), c.line);
   // A file refused part way: both lines on standard error.
   std::FILE* to = report.refusedAt > 0 ? err : out;
   if (report.refusedAt > 0) std::fprintf(to, "%s\n", kOtherLayout);
@@ -117,7 +119,7 @@ int Import(platform::System& sys, const CommandLine& c, std::FILE* out, std::FIL
 int Export(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* err) {
   const std::vector<routing::SplitEntry> entries = routing::SplitStore::Main(sys).Entries();
   // A new file: what was there before is replaced, not merged into.
-  if (sys.FileExists(c.file) && !sys.FileDelete(c.file)) return Fail(err, "cannot replace " + c.file);
+  if (!sys.FileWrite(c.file, {})) return Fail(err, "cannot write " + c.file);
   routing::SplitStore target(sys, c.file);
   for (const bool written : target.WriteAll(entries)) {
     if (!written) return Fail(err, "cannot write " + c.file);
@@ -136,6 +138,24 @@ int Apply(platform::System& sys, std::FILE* out, std::FILE* err) {
   std::fprintf(out, "routes added %d, replaced %d, deleted %d, already right %d\n", r.added, r.replaced, r.deleted,
                r.kept);
   for (const std::string& refusal : r.refusals) std::fprintf(err, "quillon: refused: %s\n", refusal.c_str());
+  return 0;
+}
+
+int Clear(platform::System& sys, std::FILE* out, std::FILE* err) {
+  routing::EnsureConfigDirectory(sys);
+  if (!TakeRoutingLock(sys, err)) return 1;
+  platform::RoutePlan plan;
+  plan.clear = true;
+  const platform::RouteReport r = sys.ApplyRoutePlan(plan);
+  if (Refused(r, err)) return 1;
+  std::fprintf(out, "routes removed %d\n", r.deleted);
+  return 0;
+}
+
+int Autostart(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* err) {
+  std::string message;
+  if (!sys.SetAutostart(c.autostart == "on", message)) return Fail(err, message);
+  std::fprintf(out, "%s\n", message.c_str());
   return 0;
 }
 
@@ -277,11 +297,20 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::function<
     error = "--line " + command.line + " is not the dotted IPv4 address of a gateway";
   } else if ((a == Action::Import || a == Action::Export) && command.file.empty()) {
     error = "the file name is empty";
+  } else if (a == Action::Autostart && command.autostart != "on" && command.autostart != "off") {
+    error = "--autostart takes on or off";
   }
   return error.empty();
 }
 
 int RunCommandLine(platform::System& sys, const CommandLine& command, std::FILE* out, std::FILE* err) {
+  // The stores only in a config directory that nobody else can change.
+  const Action a = command.action;
+  if (a != Action::Help && a != Action::Autostart && a != Action::Window) {
+    if (const std::string problem = sys.ConfigDirectoryProblem(routing::ConfigDirectory(sys)); !problem.empty()) {
+      return Fail(err, problem);
+    }
+  }
   switch (command.action) {
     case Action::Help: std::fputs(UsageText().c_str(), out); return 0;
     case Action::List: return List(sys, out);
@@ -289,6 +318,8 @@ int RunCommandLine(platform::System& sys, const CommandLine& command, std::FILE*
     case Action::Import: return Import(sys, command, out, err);
     case Action::Export: return Export(sys, command, out, err);
     case Action::Apply: return Apply(sys, out, err);
+    case Action::Clear: return Clear(sys, out, err);
+    case Action::Autostart: return Autostart(sys, command, out, err);
     case Action::Why: return Why(sys, command, out, err);
     case Action::Service: return Service(sys, out, err);
     case Action::Window: break;

@@ -15,7 +15,7 @@
 namespace quillon::app {
 
 struct CommandLine {
-  enum class Action { Window, Help, List, Add, Import, Export, Apply, Why, Service };
+  enum class Action { Window, Help, List, Add, Import, Export, Apply, Clear, Why, Service, Autostart };
   Action action = Action::Window;
   std::string home;         // --home DIR, else QUILLON_HOME; empty: the program's own directory
   std::string site;         // --site HOST[:PORT], else QUILLON_SITE, else the build's default
@@ -23,6 +23,7 @@ struct CommandLine {
   std::string file;         // --import, --export
   std::string line;         // --line
   std::string note;         // --note
+  std::string autostart;    // --autostart: on or off
   bool lineGiven = false;
 };
 

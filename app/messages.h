@@ -15,6 +15,7 @@ inline constexpr char kExitQuestion[] = "即将结束任务并退出？";
 inline constexpr char kExitCaption[] = "退出";
 std::string NoticeText(const std::string& siteHost);
 std::string StartFailureText(const std::string& siteHost);
+inline constexpr char kUnsafeConfigDirectory[] = "Quillon不能使用这个配置目录：";
 inline constexpr char kAnotherRouter[] =
     "另一个Quillon（窗口或后台服务）正在管理分流路由。\r\n本窗口只显示分流列表，不修改路由。";
 

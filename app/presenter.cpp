@@ -1,6 +1,8 @@
 #include "app/presenter.h"
 
 #include <memory>
+#include <system_error>
+#include <thread>
 
 #include "app/controls.h"
 #include "app/event_table.h"
@@ -23,6 +25,27 @@ using platform::Row;
 namespace {
 
 constexpr Control kList = Control::超级列表框1;
+
+// The body of a GET as text, fetched on a thread of its own while the window
+// thread keeps handling the window's events (the request may take its whole
+// timeout).
+std::string FetchText(platform::System& sys, platform::Ui& ui, const std::string& url) {
+  struct Fetch {
+    std::string body;
+    std::atomic<bool> done{false};
+  };
+  auto fetch = std::make_shared<Fetch>();
+  try {
+    std::thread([&sys, url, fetch] {
+      fetch->body = platform::ToText(sys.HttpGetText(url));
+      fetch->done = true;
+    }).detach();
+  } catch (const std::system_error&) {
+    return platform::ToText(sys.HttpGetText(url));
+  }
+  while (!fetch->done) ui.Delay(10);
+  return fetch->body;
+}
 
 }  // namespace
 
@@ -54,8 +77,7 @@ bool Presenter::HandleEvent(platform::ControlId control, platform::Event event, 
 
 void Presenter::RunStartup() {
   // The version gate: the body, up to its first NUL, must be exactly "1".
-  const std::string answer = platform::ToText(sys_.HttpGetText(VersionGateUrl(siteHost_)));
-  if (answer != "1") {
+  if (FetchText(sys_, ui_, VersionGateUrl(siteHost_)) != "1") {
     ui_.AskUser(StartFailureText(siteHost_), AskOk, kStartFailureCaption);
     ui_.EndProgram(0);
     return;
@@ -65,6 +87,12 @@ void Presenter::RunStartup() {
     return;
   }
   ui_.RegisterDropTarget(Control::拖放对象1, ui_.GetWindowHandle());
+  // The stores only in a config directory that nobody else can change.
+  if (const std::string problem = sys_.ConfigDirectoryProblem(routing::ConfigDirectory(sys_)); !problem.empty()) {
+    ui_.AskUser(kUnsafeConfigDirectory + problem, AskOk, kErrorCaption);
+    ui_.EndProgram(0);
+    return;
+  }
   routing::EnsureConfigDirectory(sys_);
 
   // The line selectors, and the stored default routes put back.
@@ -221,7 +249,7 @@ void Presenter::ConfirmImport() {
   }
   lines::LineDirectory lines(sys_);
   const importing::ImportReport report = importing::ImportSplitFile(
-      sys_, store_, path, line == kKeepLineItem ? std::string() : line,
+      sys_, store_, sys_.RealPath(path), line == kKeepLineItem ? std::string() : line,
       [&](const std::vector<importing::ImportedEntry>& stored) {
         // Numbered by their place in the file, not renumbered.
         auto rows = std::make_shared<std::vector<Row>>();

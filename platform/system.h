@@ -37,6 +37,12 @@ class System {
   // an empty file.
   virtual ByteArray FileRead(const std::string& path) = 0;
   virtual bool FileDelete(const std::string& path) = 0;
+  // Puts `bytes` in place of the file's content in one step (Linux: a
+  // replacement that never follows a symbolic link); true when done.
+  virtual bool FileWrite(const std::string& path, const ByteArray& bytes) = 0;
+  // The path with its symbolic links resolved, as the user means a file he
+  // chose (an import); the path as it is where there are none.
+  virtual std::string RealPath(const std::string& path) { return path; }
 
   // ---- INI files (private-profile contract) ----------------------------------
 

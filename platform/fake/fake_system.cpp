@@ -64,6 +64,16 @@ bool FakeSystem::FileDelete(const std::string& path) {
   return files.erase(path) > 0;
 }
 
+bool FakeSystem::FileWrite(const std::string& path, const ByteArray& bytes) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
+  calls.push_back("FileWrite " + path);
+  const std::string parent = Parent(path);
+  if (failWrites || (parent != programDirectory && directories.count(parent) == 0)) return false;
+  inis.erase(path);
+  files[path] = bytes;
+  return true;
+}
+
 std::optional<std::string> FakeSystem::IniValue(const std::string& file, const std::string& section,
                                                 const std::string& key) const {
   const auto it = inis.find(file);

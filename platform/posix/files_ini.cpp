@@ -302,6 +302,19 @@ ByteArray PosixSystem::FileRead(const std::string& path) {
 
 bool PosixSystem::FileDelete(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }
 
+bool PosixSystem::FileWrite(const std::string& path, const ByteArray& bytes) {
+  Stamp stamp;
+  return !path.empty() && ReplaceFile(path, bytes, stamp);
+}
+
+std::string PosixSystem::RealPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  std::string real = resolved;
+  std::free(resolved);
+  return real;
+}
+
 // ---- Where the stores live ---------------------------------------------------
 //
 // Another user must not be able to change what the config directory's path

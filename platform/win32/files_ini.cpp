@@ -86,6 +86,15 @@ ByteArray Win32System::FileRead(const std::string& path) {
 
 bool Win32System::FileDelete(const std::string& path) { return !path.empty() && DeleteFileA(path.c_str()) != FALSE; }
 
+bool Win32System::FileWrite(const std::string& path, const ByteArray& bytes) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = bytes.empty() ||
+                  (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size());
+  return CloseHandle(file) != FALSE && ok;
+}
+
 // ---- INI files --------------------------------------------------------------
 
 std::string Win32System::ReadProfileString(const std::string& file, const std::string& section,
