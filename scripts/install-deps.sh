@@ -8,7 +8,7 @@ PACKAGES=(
   # native (Linux) build
   build-essential cmake ninja-build pkg-config git
   qt6-base-dev libboost1.81-dev libcurl4-openssl-dev libnl-route-3-dev
-  libcpp-httplib-dev
+  libcpp-httplib-dev libc-ares-dev
   # tests
   googletest libgtest-dev libgmock-dev dnsmasq-base iproute2 util-linux strace
   # the Debian package and its test (its post-install step runs addgroup);
