@@ -133,6 +133,11 @@ class System {
   virtual std::vector<Lookup> LookupHosts(const std::vector<std::string>& destinations, const std::string& logPath,
                                           const std::function<void(std::size_t)>& starting = {});
 
+  // Whether an answer may be kept for its TTL (Linux: the resolver gives
+  // it). Where it may not (Windows, one lookup per entry and pass), every
+  // pass looks every destination up again.
+  virtual bool KeepsAnswers() const { return false; }
+
   // Puts a route plan into the routing table: Windows runs the route
   // commands, in the plan's order; Linux hands it to the route helper,
   // which changes only what differs from the table.

@@ -82,7 +82,7 @@ SplitRouter::SplitRouter(System& sys, SplitStore& store) : sys_(sys), store_(sto
 
 std::string SplitRouter::ResolveLog() const { return ConfigFile(sys_, kResolveLogName); }
 
-platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress) {
+platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pass kind) {
   std::lock_guard<std::mutex> hold(lock_);
   ++routing_;
   struct Done {
@@ -90,35 +90,94 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress) {
     ~Done() { --count; }
   } done{routing_};
 
+  const bool keeps = sys_.KeepsAnswers();
+  const bool lookups = kind == Pass::Full || !keeps;
+  const Clock::time_point now = Clock::now();
   std::vector<PassEntry> pass;
-  std::vector<std::string> destinations;
+  std::vector<std::string> asked;      // the destinations looked up in this pass
+  std::vector<std::size_t> askedFor;   // their places in `pass`
+  std::unordered_map<std::string, Kept> kept;
   for (SplitEntry& e : store_.Entries()) {
     if (HoldsBar(e) || !platform::IsSafeDestination(e.destination)) continue;
-    destinations.push_back(e.destination);
+    const auto found = kept_.find(e.destination);
+    const bool known = found != kept_.end();
+    if (known) kept.insert(kept_.extract(found));
+    if (lookups && (!keeps || !known || kept[e.destination].expires <= now)) {
+      askedFor.push_back(pass.size());
+      asked.push_back(e.destination);
+    }
     pass.push_back({std::move(e), {}, true});
   }
+  kept_ = std::move(kept);  // the answers of entries no longer listed go
   if (pass.empty()) return {};
 
-  const std::vector<Lookup> answers = sys_.LookupHosts(destinations, ResolveLog(), [&](std::size_t i) {
-    if (progress) progress(destinations[i]);
-  });
-  // An entry deleted while its lookup ran gets no line: it only takes routes
-  // away, like a disabled one.
-  const std::vector<std::string> names = store_.Names();
-  const std::unordered_set<std::string> listed(names.begin(), names.end());
-  std::vector<PassEntry> answered;
-  answered.reserve(pass.size());
-  for (std::size_t i = 0; i < pass.size(); ++i) {
-    if (!answers[i].started) continue;
-    pass[i].answer = answers[i];
-    pass[i].listed = listed.count(pass[i].entry.destination) > 0;
-    answered.push_back(std::move(pass[i]));
+  const std::vector<Lookup> answers =
+      asked.empty() ? std::vector<Lookup>()
+                    : sys_.LookupHosts(asked, ResolveLog(), [&](std::size_t i) {
+                        if (progress) progress(asked[i]);
+                      });
+  std::vector<bool> fresh(pass.size(), false);
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    const Lookup& a = answers[i];
+    PassEntry& p = pass[askedFor[i]];
+    if (!a.started) continue;
+    fresh[askedFor[i]] = true;
+    p.answer = a;
+    if (!keeps) continue;
+    if (a.answered && !a.addresses.empty()) {
+      const auto ttl = a.ttl == 0 ? Clock::duration::zero() : std::max<Clock::duration>(std::chrono::seconds(a.ttl), kAnswerFloor);
+      kept_[p.entry.destination] = {a, now + ttl};
+    } else if (const auto k = kept_.find(p.entry.destination); k != kept_.end()) {
+      // The last good answer's routes stay; it is asked again next time.
+      p.answer = k->second.answer;
+      k->second.expires = now;
+    }
   }
-  const platform::RoutePlan plan = PlanSplitRoutes(answered, OwnNetworks(sys_));
+  // An entry deleted while the lookups ran gets no line: it only takes
+  // routes away, like a disabled one.
+  std::unordered_set<std::string> listed;
+  if (!asked.empty()) {
+    for (std::string& name : store_.Names()) listed.insert(std::move(name));
+  }
+  std::vector<PassEntry> routed;
+  routed.reserve(pass.size());
+  for (std::size_t i = 0; i < pass.size(); ++i) {
+    PassEntry& p = pass[i];
+    if (!fresh[i]) {
+      const auto k = kept_.find(p.entry.destination);
+      if (k == kept_.end()) continue;  // nothing known of it yet: nothing to route
+      p.answer = k->second.answer;
+    }
+    p.listed = asked.empty() || listed.count(p.entry.destination) > 0;
+    routed.push_back(std::move(p));
+  }
+  const platform::RoutePlan plan = PlanSplitRoutes(routed, OwnNetworks(sys_));
+  {
+    std::lock_guard<std::mutex> hold(plannedLock_);
+    planned_.clear();
+    for (const platform::RouteRequest& r : plan.routes) {
+      if (r.gateway != 0) planned_[Key(r.prefix)] = r.gateway;
+    }
+  }
   platform::RouteReport report;
   if (!plan.routes.empty()) report = sys_.ApplyRoutePlan(plan);
   if (progress) progress("");
   return report;
+}
+
+bool SplitRouter::CallsForRoutePass(const platform::NetworkEvent& e) const {
+  using Kind = platform::NetworkEvent::Kind;
+  switch (e.kind) {
+    case Kind::LinkUp:
+    case Kind::AddressAdded: return true;
+    case Kind::RouteAdded: return e.prefix.length == 0 && e.gateway != 0 && e.protocol != platform::kRouteProtocol;
+    case Kind::RouteDeleted: {
+      std::lock_guard<std::mutex> hold(plannedLock_);
+      const auto it = planned_.find(Key(e.prefix));
+      return it != planned_.end() && it->second == e.gateway;
+    }
+  }
+  return false;
 }
 
 AddOutcome SplitRouter::AddEntry(const AddRequest& request, const std::function<void(const SplitEntry&)>& stored) {

@@ -5,9 +5,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/system.h"
@@ -68,20 +71,40 @@ struct AddOutcome {
 AddOutcome::Result CheckAddRequest(const AddRequest& request);
 
 // The routing of the split list: the routing lock around every pass and
-// every lookup of the add.
+// every lookup of the add, the answers kept for their TTL where the system
+// gives one, and the routes the last pass asked for.
 class SplitRouter {
  public:
+  using Clock = std::chrono::steady_clock;
+  // The pass period, the shortest time an answer is kept.
+  static constexpr std::chrono::seconds kAnswerFloor{60};
+
   SplitRouter(platform::System& sys, SplitStore& store);
 
   // Hears the destination whose lookup or routes are being made, and "" at
   // the end of a run.
   using Progress = std::function<void(const std::string& destination)>;
 
-  // Looks up and routes every entry of the store, one run at a time. An
-  // entry whose fields hold "|", or whose destination may not reach a
-  // lookup, is skipped. The networks of the machine's own addresses are
-  // never touched. All lookups come before any route.
-  platform::RouteReport RouteAllEntries(const Progress& progress = {});
+  enum class Pass {
+    Full,        // every entry whose answer expired is looked up, then every entry is routed
+    RoutesOnly,  // every entry is routed from the kept answers, with no lookup (where none
+                 // are kept, as on Windows, this is a full pass)
+  };
+
+  // Routes every entry of the store, one run at a time. An entry whose
+  // fields hold "|", or whose destination may not reach a lookup, is
+  // skipped. The networks of the machine's own addresses are never touched.
+  // All lookups come before any route. Where the system keeps answers, an
+  // answer is kept until its TTL has passed (at least kAnswerFloor; a TTL of
+  // 0 is looked up at every full pass), and a failed or empty lookup keeps
+  // the last good answer's routes and is tried again at the next pass.
+  platform::RouteReport RouteAllEntries(const Progress& progress = {}, Pass pass = Pass::Full);
+
+  // Whether an event of the network calls for a routes-only pass: a line's
+  // link coming up, an address added, a default route through a gateway
+  // appearing (not one of Quillon's own), or a route the last pass asked
+  // for going away. Any thread.
+  bool CallsForRoutePass(const platform::NetworkEvent& event) const;
 
   // The add: the checks, the lookup (under the routing lock; the resolve log
   // is deleted afterwards), and when the answer holds an IPv4 address the
@@ -97,10 +120,19 @@ class SplitRouter {
  private:
   std::string ResolveLog() const;
 
+  // An answer kept between passes.
+  struct Kept {
+    platform::Lookup answer;
+    Clock::time_point expires;
+  };
+
   platform::System& sys_;
   SplitStore& store_;
   std::mutex lock_;  // the routing lock
   std::atomic<int> routing_{0};
+  std::unordered_map<std::string, Kept> kept_;  // under lock_
+  mutable std::mutex plannedLock_;
+  std::unordered_map<std::uint64_t, platform::Ipv4> planned_;  // prefix -> gateway the last pass asked for
 };
 
 }  // namespace quillon::routing

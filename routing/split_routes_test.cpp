@@ -109,6 +109,59 @@ TEST_F(RouteAllEntriesTest, SkipsUnsafeEntriesLookupsThatDidNotStartAndAnEmptySt
   EXPECT_TRUE(home.sys.commands.empty());
 }
 
+TEST_F(RouteAllEntriesTest, KeptAnswersSpareLookupsUntilTheirTtlPasses) {
+  home.sys.keepsAnswers = true;
+  home.sys.Answer("long.test", {"198.18.1.5"}, 600);
+  home.sys.Answer("zero.test", {"198.18.2.5"}, 0);
+  home.sys.Answer("gone.test", {"198.18.3.5"}, 600);
+  home.Entry("long.test", FakeHome::kLine1);
+  home.Entry("zero.test", FakeHome::kLine1);
+  home.Entry("gone.test", FakeHome::kLine1);
+  router.RouteAllEntries();
+  EXPECT_EQ(home.sys.lookedUp, (Texts{"long.test", "zero.test", "gone.test"}));
+  // The next full pass asks only for the answer whose TTL is 0; a failed
+  // answer keeps the last good one's routes.
+  home.sys.lookups["zero.test"] = {true, false, {}, 0};
+  home.sys.lookedUp.clear();
+  router.RouteAllEntries();
+  EXPECT_EQ(home.sys.lookedUp, Texts{"zero.test"});
+  EXPECT_EQ(home.sys.plans.back().routes.size(), 3u);
+  // A routes-only pass asks nothing; an entry gone from the store is
+  // forgotten with its answer, and looked up again once it is back.
+  home.sys.lookedUp.clear();
+  ASSERT_TRUE(store.Remove("gone.test"));
+  router.RouteAllEntries({}, SplitRouter::Pass::RoutesOnly);
+  EXPECT_TRUE(home.sys.lookedUp.empty());
+  EXPECT_EQ(home.sys.plans.back().routes.size(), 2u);
+  home.Entry("gone.test", FakeHome::kLine1);
+  router.RouteAllEntries();
+  EXPECT_EQ(home.sys.lookedUp, (Texts{"zero.test", "gone.test"}));
+  // Where no answer is kept (Windows), every pass looks everything up.
+  home.sys.keepsAnswers = false;
+  home.sys.lookedUp.clear();
+  router.RouteAllEntries({}, SplitRouter::Pass::RoutesOnly);
+  EXPECT_EQ(home.sys.lookedUp.size(), 3u);
+}
+
+TEST_F(RouteAllEntriesTest, OnlyEventsThatCanTakeOrBringBackARouteCallForAPass) {
+  using platform::NetworkEvent;
+  home.sys.Answer("a.test", {"198.18.1.5"});
+  home.Entry("a.test", FakeHome::kLine2);
+  router.RouteAllEntries();
+  const platform::Prefix routed = platform::Network24(0xC6120105u);
+  const platform::Prefix any{0, 0};
+  const platform::Ipv4 line = 0xC6336401u;
+  EXPECT_TRUE(router.CallsForRoutePass({NetworkEvent::LinkUp, {}, 0, 0}));
+  EXPECT_TRUE(router.CallsForRoutePass({NetworkEvent::AddressAdded, {}, 0, 0}));
+  EXPECT_TRUE(router.CallsForRoutePass({NetworkEvent::RouteAdded, any, line, 3}));
+  EXPECT_TRUE(router.CallsForRoutePass({NetworkEvent::RouteDeleted, routed, line, platform::kRouteProtocol}));
+  // Quillon's own changes, and routes the pass does not hold, call for none.
+  EXPECT_FALSE(router.CallsForRoutePass({NetworkEvent::RouteAdded, any, line, platform::kRouteProtocol}));
+  EXPECT_FALSE(router.CallsForRoutePass({NetworkEvent::RouteAdded, routed, line, platform::kRouteProtocol}));
+  EXPECT_FALSE(router.CallsForRoutePass({NetworkEvent::RouteDeleted, routed, 0xC0000201u, 3}));
+  EXPECT_FALSE(router.CallsForRoutePass({NetworkEvent::RouteDeleted, platform::Network24(0xC6120605u), line, 77}));
+}
+
 TEST_F(RouteAllEntriesTest, AnAddStoresOnlyWhatAnsweredWithAnIPv4Address) {
   home.sys.Answer("a.test", {"198.18.1.5"});
   home.sys.lookups["v6.test"] = {true, true, {}, 0};

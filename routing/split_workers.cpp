@@ -1,6 +1,10 @@
 #include "routing/split_workers.h"
 
+#include <algorithm>
+
 namespace quillon::routing {
+
+using Clock = std::chrono::steady_clock;
 
 SplitWorkers::SplitWorkers(platform::System& sys, SplitRouter& router, PassHooks hooks)
     : sys_(sys), router_(router), hooks_(std::move(hooks)), state_(std::make_shared<State>()) {}
@@ -30,30 +34,62 @@ bool SplitWorkers::Start(std::function<void()> body) {
 
 bool SplitWorkers::StartReapply() {
   state_->runFlag = 1;
+  // The watcher's thread only asks; the pass runs on the re-apply worker.
+  // Once this object is gone its events find `alive` false.
+  sys_.WatchNetwork([this, state = state_](const platform::NetworkEvent& e) {
+    std::lock_guard<std::mutex> hold(state->lock);
+    if (!state->alive || !router_.CallsForRoutePass(e)) return;
+    state->routesWanted = true;
+    state->wake.notify_all();
+  });
   return Start([this] { ReapplySplitList(); });
 }
 
 void SplitWorkers::ReapplySplitList() {
   while (state_->runFlag == 1) {
     state_->busyFlag = 1;
-    if (!hooks_.reload || hooks_.reload()) Route();
+    if (!hooks_.reload || hooks_.reload()) Route(SplitRouter::Pass::Full);
     state_->busyFlag = 0;
-    Pause();
+    const Clock::time_point nextFull = Clock::now() + std::chrono::milliseconds(pauseMs);
+    while (WaitForRoutePass(nextFull)) {
+      state_->busyFlag = 1;
+      const Clock::time_point start = Clock::now();
+      Route(SplitRouter::Pass::RoutesOnly);
+      lastRoutePass_ = Clock::now();
+      spacing_ = std::max<Clock::duration>(kSpacing, 2 * (lastRoutePass_ - start));
+      state_->busyFlag = 0;
+    }
   }
 }
 
-void SplitWorkers::Pause() {
+bool SplitWorkers::WaitForRoutePass(Clock::time_point deadline) {
   std::unique_lock<std::mutex> hold(state_->lock);
-  state_->wake.wait_for(hold, std::chrono::milliseconds(pauseMs), [this] { return state_->runFlag != 1; });
+  const auto stopped = [this] { return state_->runFlag != 1; };
+  state_->wake.wait_until(hold, deadline, [&] { return stopped() || state_->routesWanted; });
+  if (stopped() || !state_->routesWanted) return false;
+  // The rest of the burst comes meanwhile, and the pass keeps its distance
+  // from the last one.
+  const Clock::time_point due = std::max(Clock::now() + kCoalesce, lastRoutePass_ + spacing_);
+  if (state_->wake.wait_until(hold, std::min(due, deadline), stopped)) return false;
+  state_->routesWanted = false;
+  return Clock::now() < deadline;
+}
+
+void SplitWorkers::RequestRoutePass() {
+  {
+    std::lock_guard<std::mutex> hold(state_->lock);
+    state_->routesWanted = true;
+  }
+  state_->wake.notify_all();
 }
 
 void SplitWorkers::StartRouteAll() {
-  Start([this] { Route(); });
+  Start([this] { Route(SplitRouter::Pass::Full); });
 }
 
-void SplitWorkers::Route() {
+void SplitWorkers::Route(SplitRouter::Pass pass) {
   if (!routes_) return;
-  const platform::RouteReport report = router_.RouteAllEntries(hooks_.progress);
+  const platform::RouteReport report = router_.RouteAllEntries(hooks_.progress, pass);
   if (hooks_.routed) hooks_.routed(report);
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "platform/fake/fake_home.h"
 
 namespace quillon::routing {
@@ -60,6 +62,24 @@ TEST_F(SplitWorkersTest, NoRoutesWithoutTheWindowOrWithoutTheRoutingLock) {
   workers.StartRouteAll();
   home.sys.RunPendingWorkers();
   EXPECT_TRUE(home.sys.plans.empty());
+}
+
+TEST_F(SplitWorkersTest, ABurstOfAskedPassesIsOneRoutesOnlyPassBetweenFullOnes) {
+  home.sys.realThreads = true;
+  home.sys.keepsAnswers = true;
+  ASSERT_TRUE(workers.StartReapply());
+  const auto plans = [&] {
+    std::lock_guard<std::recursive_mutex> hold(home.sys.lock);
+    return home.sys.plans.size();
+  };
+  while (plans() < 1) std::this_thread::yield();  // the first full pass
+  for (int i = 0; i < 50; ++i) workers.RequestRoutePass();
+  while (plans() < 2) std::this_thread::yield();
+  workers.Stop();
+  while (workers.Busy()) std::this_thread::yield();
+  EXPECT_EQ(plans(), 2u) << "fifty asks in a burst make one pass";
+  std::lock_guard<std::recursive_mutex> hold(home.sys.lock);
+  EXPECT_EQ(home.sys.lookedUp.size(), 1u) << "the routes-only pass looked nothing up";
 }
 
 TEST_F(SplitWorkersTest, APauseEndsAtOnceWhenTheCloseComes) {

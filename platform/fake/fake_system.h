@@ -42,6 +42,7 @@ class FakeSystem : public System {
   // Scripts the answer of `destination`: these addresses (dotted texts).
   void Answer(const std::string& destination, const std::vector<std::string>& addresses, std::uint32_t ttl = 0);
   bool routingLockTaken = false;  // another process holds the routing lock
+  bool keepsAnswers = false;      // answers may be kept for their TTL (as on Linux)
   // What every applied plan reports besides its counts.
   RouteReport::Outcome planOutcome = RouteReport::Outcome::Done;
   std::string planReason;
@@ -84,6 +85,7 @@ class FakeSystem : public System {
   std::string DiscoverGatewayText() override;
   Lookup LookupHost(const std::string& destination, const std::string& logPath, bool keepLog) override;
   RouteReport ApplyRoutePlan(const RoutePlan& plan) override;
+  bool KeepsAnswers() const override { return keepsAnswers; }
   bool LockRouting(const std::string& path) override;
   Ipv4 RouteGateway(const Prefix& prefix) override;
   bool RunUntilStopSignal(const std::function<void()>& start) override;

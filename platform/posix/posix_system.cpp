@@ -1,5 +1,7 @@
 #include "platform/posix/posix_system.h"
 
+#include "platform/posix/network_watch.h"
+
 #include <memory>
 
 #include "platform/system_factory.h"

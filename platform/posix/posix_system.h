@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -10,9 +11,12 @@
 
 namespace quillon::platform {
 
+class NetworkWatch;
+
 class PosixSystem : public System {
  public:
   explicit PosixSystem(std::string homeOverride = {});
+  ~PosixSystem() override;
 
   // files_ini.cpp
   std::string ProgramDirectory() override;
@@ -42,6 +46,8 @@ class PosixSystem : public System {
   Lookup LookupHost(const std::string& destination, const std::string& logPath, bool keepLog) override;
   std::vector<Lookup> LookupHosts(const std::vector<std::string>& destinations, const std::string& logPath,
                                   const std::function<void(std::size_t)>& starting) override;
+  bool KeepsAnswers() const override { return true; }
+  bool WatchNetwork(std::function<void(const NetworkEvent&)> onEvent) override;
   RouteReport ApplyRoutePlan(const RoutePlan& plan) override;
   bool LockRouting(const std::string& path) override;
   Ipv4 RouteGateway(const Prefix& prefix) override;
@@ -59,6 +65,8 @@ class PosixSystem : public System {
   std::vector<bool> WriteProfileValues(const std::string& file, const std::vector<IniValue>& values) override;
 
  private:
+  std::mutex watchLock_;
+  std::unique_ptr<NetworkWatch> watch_;  // the network's events, once asked for
   std::string homeOverride_;
   std::once_flag baseOnce_;
   int routingLock_ = -1;  // the open lock file, held until the process ends

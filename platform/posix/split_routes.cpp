@@ -31,6 +31,8 @@
 #include "platform/posix/netlink_support.h"
 #include "platform/posix/posix_system.h"
 #include "platform/answer_rule.h"
+#include "platform/posix/network_watch.h"
+#include "platform/posix/resolver.h"
 #include "platform/posix/route_helper_client.h"
 #include "platform/safety.h"
 
@@ -38,64 +40,39 @@ namespace quillon::platform {
 
 using namespace netlink;
 
-Lookup PosixSystem::LookupHost(const std::string& destination, const std::string&, bool) {
-  Lookup answer;
-  if (!IsSafeDestination(destination)) return answer;
-  answer.started = true;
-  // gethostbyname2_r asks the same resolver as getaddrinfo (the hosts line of
-  // nsswitch.conf, resolv.conf) and keeps the order of the answer. getaddrinfo
-  // sorts an answer of several addresses by the destination selection rules,
-  // which costs it a netlink dump of the machine's addresses and a socket
-  // connect per address, for an order that nothing here uses.
-  hostent entry{};
-  hostent* found = nullptr;
-  int error = 0;
-  std::vector<char> buffer(2048);
-  int rc = 0;
-  while ((rc = gethostbyname2_r(destination.c_str(), AF_INET, &entry, buffer.data(), buffer.size(), &found,
-                                &error)) == ERANGE &&
-         buffer.size() < (1u << 20)) {
-    buffer.resize(buffer.size() * 2);
-  }
-  if (rc == 0 && found != nullptr && found->h_addrtype == AF_INET && found->h_length == 4) {
-    answer.answered = true;
-    for (char** a = found->h_addr_list; *a != nullptr; ++a) {
-      std::uint32_t raw = 0;
-      std::memcpy(&raw, *a, 4);
-      const Ipv4 address = ntohl(raw);
-      if (std::find(answer.addresses.begin(), answer.addresses.end(), address) == answer.addresses.end()) {
-        answer.addresses.push_back(address);
-      }
-    }
-    return answer;
-  }
-  // No answer: an address written in the destination itself still counts,
-  // as the IP marker rule of the lookup tool's output makes it count.
+namespace {
+
+// No answer: an address written in the destination itself still counts, as
+// the IP marker rule of the lookup tool's output makes it count.
+Lookup WithOwnAddresses(const std::string& destination, Lookup answer) {
+  if (!answer.started || answer.answered) return answer;
   const std::vector<std::string> own = DestinationAddresses(destination);
   answer.answered = !own.empty();
   answer.addresses = AddressValues(own);
   return answer;
 }
 
-std::vector<Lookup> PosixSystem::LookupHosts(const std::vector<std::string>& destinations, const std::string& log,
-                                         const std::function<void(std::size_t)>&) {
-  // The resolver blocks for each name: up to kConcurrentLookups at once.
-  constexpr std::size_t kConcurrentLookups = 32;
-  std::vector<Lookup> answers(destinations.size());
-  std::atomic<std::size_t> next{0};
-  auto work = [&] {
-    for (std::size_t i = next++; i < destinations.size(); i = next++) answers[i] = LookupHost(destinations[i], log, true);
-  };
-  const std::size_t count = std::min(kConcurrentLookups, destinations.size());
-  std::vector<std::thread> threads;
-  try {
-    for (std::size_t t = 1; t < count; ++t) threads.emplace_back(work);
-  } catch (const std::system_error&) {
-    // Fewer threads than asked: the ones there share the work.
-  }
-  work();
-  for (auto& t : threads) t.join();
+}  // namespace
+
+Lookup PosixSystem::LookupHost(const std::string& destination, const std::string&, bool) {
+  return WithOwnAddresses(destination, Resolve(destination));
+}
+
+// All at once through c-ares, each answer with its TTL.
+std::vector<Lookup> PosixSystem::LookupHosts(const std::vector<std::string>& destinations, const std::string&,
+                                             const std::function<void(std::size_t)>&) {
+  std::vector<Lookup> answers = ResolveAll(destinations);
+  for (std::size_t i = 0; i < answers.size(); ++i) answers[i] = WithOwnAddresses(destinations[i], std::move(answers[i]));
   return answers;
+}
+
+PosixSystem::~PosixSystem() = default;
+
+bool PosixSystem::WatchNetwork(std::function<void(const NetworkEvent&)> onEvent) {
+  std::lock_guard<std::mutex> hold(watchLock_);
+  watch_.reset();
+  watch_ = std::make_unique<NetworkWatch>(std::move(onEvent));
+  return watch_->Watching();
 }
 
 // The helper changes the routes; this program holds no right to.
