@@ -83,7 +83,8 @@ bool Refused(const platform::RouteReport& report, std::FILE* err) {
 
 int List(platform::System& sys, std::FILE* out) {
   lines::LineDirectory lines(sys);
-  for (const auto& row : SplitRows(routing::SplitStore::Main(sys).Entries(), lines)) PrintRow(out, row);
+  const platform::ListRows rows = SplitRows(routing::SplitStore::Main(sys).Entries(), lines);
+  for (std::size_t i = 0; i < rows.size(); ++i) PrintRow(out, rows.At(i));
   return 0;
 }
 

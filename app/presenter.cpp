@@ -155,7 +155,7 @@ bool Presenter::ReloadSplitList() {
   if (!ui_.WindowExists()) return false;
   lines::LineDirectory lines(sys_);
   store_.Entries([&](const std::vector<routing::SplitEntry>& entries) {
-    auto rows = std::make_shared<std::vector<Row>>(SplitRows(entries, lines));
+    auto rows = std::make_shared<platform::ListRows>(SplitRows(entries, lines));
     ui_.Queue([this, rows] { ui_.ListReplaceRows(kList, std::move(*rows)); });
   });
   return true;

@@ -49,7 +49,7 @@ class TypingUi : public platform::FakeUi {
     }
     fn();  // the window thread's own changes come after what it ran before
   }
-  void ListReplaceRows(ControlId list, std::vector<platform::Row> rows) override {
+  void ListReplaceRows(ControlId list, platform::ListRows rows) override {
     FakeUi::ListReplaceRows(list, std::move(rows));
     ++replaced;
   }

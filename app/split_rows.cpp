@@ -11,11 +11,11 @@ platform::Row SplitRow(const std::string& number, const routing::SplitEntry& ent
   return {number, entry.destination, entry.line, connectionName, StatusText(entry.status), entry.note};
 }
 
-std::vector<platform::Row> SplitRows(const std::vector<routing::SplitEntry>& entries, lines::LineDirectory& lines) {
-  std::vector<platform::Row> rows;
+platform::ListRows SplitRows(const std::vector<routing::SplitEntry>& entries, lines::LineDirectory& lines) {
+  platform::ListRows rows;
   rows.reserve(entries.size());
   for (const routing::SplitEntry& e : entries) {
-    rows.push_back(SplitRow(platform::ToText(static_cast<int>(rows.size()) + 1), e, lines.ConnectionNameOf(e.line)));
+    rows.Append(SplitRow(platform::ToText(static_cast<int>(rows.size()) + 1), e, lines.ConnectionNameOf(e.line)));
   }
   return rows;
 }

@@ -17,6 +17,6 @@ std::string StatusText(const std::string& status);
 platform::Row SplitRow(const std::string& number, const routing::SplitEntry& entry, const std::string& connectionName);
 
 // One row per entry, numbered from 1, with the connection name of each line.
-std::vector<platform::Row> SplitRows(const std::vector<routing::SplitEntry>& entries, lines::LineDirectory& lines);
+platform::ListRows SplitRows(const std::vector<routing::SplitEntry>& entries, lines::LineDirectory& lines);
 
 }  // namespace quillon::app

@@ -131,9 +131,9 @@ int ThreadedUi::ListRowCount(ControlId list) {
   return Call<int>([this] { return RowCountHere(); }, 0);
 }
 
-void ThreadedUi::ListReplaceRows(ControlId list, std::vector<Row> rows) {
+void ThreadedUi::ListReplaceRows(ControlId list, ListRows rows) {
   if (!IsList(list)) return;
-  auto shared = std::make_shared<std::vector<Row>>(std::move(rows));
+  auto shared = std::make_shared<ListRows>(std::move(rows));
   Async([this, shared] { ReplaceRowsHere(std::move(*shared)); });
 }
 

@@ -34,7 +34,7 @@ class ThreadedUi : public Ui {
   std::string ListGetCell(ControlId list, int row, int column) override;
   int ListSelectedRow(ControlId list) override;
   int ListRowCount(ControlId list) override;
-  void ListReplaceRows(ControlId list, std::vector<Row> rows) override;
+  void ListReplaceRows(ControlId list, ListRows rows) override;
   void ListAppendFilledRow(ControlId list, Row cells, int numberColumn) override;
   int AskUser(const std::string& text, int style, const std::string& caption = kDefaultCaption) override;
   std::string BrowseForPath(const std::string& title, bool includeFiles) override;
@@ -69,7 +69,7 @@ class ThreadedUi : public Ui {
   virtual std::string CellHere(int row, int column) = 0;
   virtual int SelectedRowHere() = 0;
   virtual int RowCountHere() = 0;
-  virtual void ReplaceRowsHere(std::vector<Row> rows) = 0;
+  virtual void ReplaceRowsHere(ListRows rows) = 0;
   virtual void AppendFilledRowHere(Row cells, int numberColumn) = 0;
   virtual int AskHere(const std::string& text, int style, const std::string& caption) = 0;
   virtual std::string BrowseHere(const std::string& title, bool includeFiles) = 0;

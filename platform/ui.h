@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/list_rows.h"
 #include "platform/window_layout.h"
 
 namespace quillon::platform {
@@ -32,8 +33,6 @@ inline constexpr char kDefaultCaption[] = "信息：";
 // whether the window may close; for other events it is ignored. `argument`
 // is the dropped path text for Event::FilesDropped and empty otherwise.
 using EventSink = std::function<bool(ControlId control, Event event, const std::string& argument)>;
-
-using Row = std::vector<std::string>;
 
 class Ui {
  public:
@@ -57,7 +56,7 @@ class Ui {
   virtual int ListRowCount(ControlId list) = 0;
   // Whole operations (never interleave with each other):
   // every row replaced at once,
-  virtual void ListReplaceRows(ControlId list, std::vector<Row> rows) = 0;
+  virtual void ListReplaceRows(ControlId list, ListRows rows) = 0;
   // one row appended; when `numberColumn` >= 0 that cell gets the row count
   // after the append, as decimal text.
   virtual void ListAppendFilledRow(ControlId list, Row cells, int numberColumn) = 0;

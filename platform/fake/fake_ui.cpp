@@ -59,10 +59,13 @@ int FakeUi::ListSelectedRow(ControlId) {
 int FakeUi::ListRowCount(ControlId) {
   std::lock_guard<std::recursive_mutex> hold(lock); return static_cast<int>(rows.size()); }
 
-void FakeUi::ListReplaceRows(ControlId, std::vector<Row> newRows) {
+void FakeUi::ListReplaceRows(ControlId, ListRows newRows) {
   std::lock_guard<std::recursive_mutex> hold(lock);
-  rows = std::move(newRows);
-  for (auto& r : rows) r.resize(columns_);
+  rows.clear();
+  for (std::size_t i = 0; i < newRows.size(); ++i) {
+    rows.push_back(newRows.At(i));
+    rows.back().resize(columns_);
+  }
   selectedRow = -1;
 }
 

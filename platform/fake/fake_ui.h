@@ -60,7 +60,7 @@ class FakeUi : public Ui {
   std::string ListGetCell(ControlId list, int row, int column) override;
   int ListSelectedRow(ControlId list) override;
   int ListRowCount(ControlId list) override;
-  void ListReplaceRows(ControlId list, std::vector<Row> newRows) override;
+  void ListReplaceRows(ControlId list, ListRows newRows) override;
   void ListAppendFilledRow(ControlId list, Row cells, int numberColumn) override;
   int AskUser(const std::string& text, int style, const std::string& caption) override;
   std::string BrowseForPath(const std::string& title, bool includeFiles) override;

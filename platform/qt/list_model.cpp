@@ -15,7 +15,8 @@ int ListModel::columnCount(const QModelIndex& parent) const { return parent.isVa
 QVariant ListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || !Valid(index.row(), index.column())) return {};
   if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-    return QString::fromStdString(rows_[index.row()][index.column()]);
+    const std::string_view cell = rows_.Cell(index.row(), index.column());
+    return QString::fromUtf8(cell.data(), static_cast<qsizetype>(cell.size()));
   }
   return {};
 }
@@ -33,17 +34,16 @@ bool ListModel::Valid(int row, int column) const {
 
 void ListModel::SetCell(int row, int column, const std::string& text) {
   if (!Valid(row, column)) return;
-  rows_[row][column] = text;
+  rows_.SetCell(row, column, text);
   const QModelIndex i = index(row, column);
   emit dataChanged(i, i, {Qt::DisplayRole});
 }
 
 std::string ListModel::Cell(int row, int column) const {
-  return Valid(row, column) ? rows_[row][column] : std::string();
+  return Valid(row, column) ? std::string(rows_.Cell(row, column)) : std::string();
 }
 
-void ListModel::ReplaceRows(std::vector<Row> rows) {
-  for (auto& r : rows) r.resize(titles_.size());
+void ListModel::ReplaceRows(ListRows rows) {
   beginResetModel();
   rows_ = std::move(rows);
   endResetModel();
@@ -54,7 +54,7 @@ void ListModel::AppendFilledRow(Row cells, int numberColumn) {
   const int row = Rows();
   if (numberColumn >= 0 && numberColumn < Columns()) cells[numberColumn] = std::to_string(row + 1);
   beginInsertRows(QModelIndex(), row, row);
-  rows_.push_back(std::move(cells));
+  rows_.Append(cells);
   endInsertRows();
 }
 

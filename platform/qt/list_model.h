@@ -30,8 +30,8 @@ class ListModel final : public QAbstractTableModel {
   void SetCell(int row, int column, const std::string& text);
   // Empty for a row or column that does not exist.
   std::string Cell(int row, int column) const;
-  // Every row replaced at once; rows are cut or padded to the column count.
-  void ReplaceRows(std::vector<Row> rows);
+  // Every row replaced at once (a row's cells beyond the columns are not shown).
+  void ReplaceRows(ListRows rows);
   // Appends a filled row; when `numberColumn` is a column, that cell gets the
   // row count after the append.
   void AppendFilledRow(Row cells, int numberColumn);
@@ -40,7 +40,7 @@ class ListModel final : public QAbstractTableModel {
   bool Valid(int row, int column) const;
 
   std::vector<QString> titles_;
-  std::vector<Row> rows_;
+  ListRows rows_;
 };
 
 }  // namespace quillon::platform::qt

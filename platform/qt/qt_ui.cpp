@@ -285,7 +285,7 @@ int QtUi::AddItemHere(ControlId c, const std::string& text, int value) {
 void QtUi::SetCellHere(int row, int column, const std::string& text) { window_->listModel()->SetCell(row, column, text); }
 std::string QtUi::CellHere(int row, int column) { return window_->listModel()->Cell(row, column); }
 int QtUi::RowCountHere() { return window_->listModel()->Rows(); }
-void QtUi::ReplaceRowsHere(std::vector<Row> rows) { window_->listModel()->ReplaceRows(std::move(rows)); }
+void QtUi::ReplaceRowsHere(ListRows rows) { window_->listModel()->ReplaceRows(std::move(rows)); }
 void QtUi::AppendFilledRowHere(Row cells, int numberColumn) {
   window_->listModel()->AppendFilledRow(std::move(cells), numberColumn);
 }

@@ -129,7 +129,7 @@ void Win32Ui::SetCellHere(int row, int column, const std::string& text) { window
 std::string Win32Ui::CellHere(int row, int column) { return window_->Cell(row, column); }
 int Win32Ui::SelectedRowHere() { return window_->SelectedRow(); }
 int Win32Ui::RowCountHere() { return window_->RowCount(); }
-void Win32Ui::ReplaceRowsHere(std::vector<Row> rows) { window_->ReplaceRows(std::move(rows)); }
+void Win32Ui::ReplaceRowsHere(ListRows rows) { window_->ReplaceRows(std::move(rows)); }
 void Win32Ui::AppendFilledRowHere(Row cells, int numberColumn) { window_->AppendFilledRow(std::move(cells), numberColumn); }
 
 // ---- dialogs and the shell ------------------------------------------------------

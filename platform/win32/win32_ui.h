@@ -55,7 +55,7 @@ class Win32Ui final : public ThreadedUi {
   std::string CellHere(int row, int column) override;
   int SelectedRowHere() override;
   int RowCountHere() override;
-  void ReplaceRowsHere(std::vector<Row> rows) override;
+  void ReplaceRowsHere(ListRows rows) override;
   void AppendFilledRowHere(Row cells, int numberColumn) override;
   int AskHere(const std::string& text, int style, const std::string& caption) override;
   std::string BrowseHere(const std::string& title, bool includeFiles) override;

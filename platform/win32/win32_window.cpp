@@ -398,16 +398,13 @@ void Win32Window::SetCell(int row, int column, const std::string& text) {
       column >= static_cast<int>(layout_.columns.size())) {
     return;
   }
-  Row& cells = rows_[static_cast<std::size_t>(row)];
-  if (cells.size() < layout_.columns.size()) cells.resize(layout_.columns.size());
-  cells[static_cast<std::size_t>(column)] = text;
+  rows_.SetCell(static_cast<std::size_t>(row), static_cast<std::size_t>(column), text);
   SendMessageA(list_, LVM_REDRAWITEMS, static_cast<WPARAM>(row), row);
 }
 
 std::string Win32Window::Cell(int row, int column) const {
-  if (row < 0 || row >= RowCount() || column < 0) return {};
-  const Row& cells = rows_[static_cast<std::size_t>(row)];
-  return column < static_cast<int>(cells.size()) ? cells[static_cast<std::size_t>(column)] : std::string();
+  if (row < 0 || column < 0) return {};
+  return std::string(rows_.Cell(static_cast<std::size_t>(row), static_cast<std::size_t>(column)));
 }
 
 int Win32Window::SelectedRow() const {
@@ -415,7 +412,7 @@ int Win32Window::SelectedRow() const {
   return static_cast<int>(SendMessageA(list_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
-void Win32Window::ReplaceRows(std::vector<Row> rows) {
+void Win32Window::ReplaceRows(ListRows rows) {
   if (list_ == nullptr) return;
   rows_ = std::move(rows);
   // New rows: nothing selected, as after removing every row and adding them.
@@ -432,7 +429,7 @@ void Win32Window::AppendFilledRow(Row cells, int numberColumn) {
   if (numberColumn >= 0 && numberColumn < static_cast<int>(cells.size())) {
     cells[static_cast<std::size_t>(numberColumn)] = std::to_string(rows_.size() + 1);
   }
-  rows_.push_back(std::move(cells));
+  rows_.Append(cells);
   SendMessageA(list_, LVM_SETITEMCOUNT, rows_.size(), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
   SendMessageA(list_, LVM_REDRAWITEMS, rows_.size() - 1, static_cast<LPARAM>(rows_.size() - 1));
 }

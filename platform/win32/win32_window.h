@@ -73,7 +73,7 @@ class Win32Window {
   std::string Cell(int row, int column) const;
   int SelectedRow() const;
   int RowCount() const { return static_cast<int>(rows_.size()); }
-  void ReplaceRows(std::vector<Row> rows);
+  void ReplaceRows(ListRows rows);
   void AppendFilledRow(Row cells, int numberColumn);
 
   // Shows the menu's pop-up at the pointer + (3, 3); the chosen item's
@@ -110,7 +110,7 @@ class Win32Window {
   std::map<ControlId, HWND> handles_;
   std::map<ControlId, HWND> frames_;  // a panel's group box frame
   HWND list_ = nullptr;
-  std::vector<Row> rows_;
+  ListRows rows_;
   HMENU menuBar_ = nullptr;   // the hidden top-level menu
   HMENU popup_ = nullptr;     // its pop-up: the context menu
   bool dropsEnabled_ = false;

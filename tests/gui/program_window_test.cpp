@@ -105,7 +105,7 @@ TEST_F(ProgramWindowTest, RowMenuOnlyForACurrentRowWithADestination) {
   QTest::mouseClick(list->viewport(), Qt::RightButton, {}, QPoint(30, list->viewport()->height() - 10));
   EXPECT_EQ(ui->PopupCount(), 0);
 
-  ui->ListReplaceRows(Control::超级列表框1, {Row{"1", "", "192.0.2.1"}, Row{"2", "a.example.test", "192.0.2.1"}});
+  ui->ListReplaceRows(Control::超级列表框1, std::vector<Row>{{"1", "", "192.0.2.1"}, {"2", "a.example.test", "192.0.2.1"}});
   // Rows, but none current.
   QTest::mouseClick(list->viewport(), Qt::RightButton, {}, QPoint(30, list->viewport()->height() - 10));
   EXPECT_EQ(ui->PopupCount(), 0);

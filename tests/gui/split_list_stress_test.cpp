@@ -61,7 +61,7 @@ class TypingWindow final : public platform::Ui {
   std::string ListGetCell(platform::ControlId list, int row, int column) override { return ui_.ListGetCell(list, row, column); }
   int ListSelectedRow(platform::ControlId list) override { return ui_.ListSelectedRow(list); }
   int ListRowCount(platform::ControlId list) override { return ui_.ListRowCount(list); }
-  void ListReplaceRows(platform::ControlId list, std::vector<Row> rows) override {
+  void ListReplaceRows(platform::ControlId list, platform::ListRows rows) override {
     ui_.ListReplaceRows(list, std::move(rows));
     ++replaced;
   }

@@ -364,7 +364,7 @@ TEST_F(QtWindowTest, FilesDroppedAnywhereAfterRegistration) {
 
 TEST_F(QtWindowTest, ListRowsCellsAndWholeOperations) {
   const Control L = Control::超级列表框1;
-  ui->ListReplaceRows(L, {{}, {}});
+  ui->ListReplaceRows(L, std::vector<Row>{{}, {}});
   ui->ListSetCell(L, 1, 5, "备注");
   ui->ListSetCell(L, 2, 0, "no row");
   ui->ListSetCell(L, 0, 6, "no column");
@@ -395,7 +395,7 @@ TEST_F(QtWindowTest, ListRowsCellsAndWholeOperations) {
   ui->ListAppendFilledRow(L, {"keep"}, -1);
   EXPECT_EQ(ui->ListGetCell(L, 20001, 0), "keep");
 
-  ui->ListReplaceRows(L, {});
+  ui->ListReplaceRows(L, platform::ListRows());
   EXPECT_EQ(ui->ListRowCount(L), 0);
   EXPECT_EQ(ui->ListGetCell(L, 0, 0), "");
 }
