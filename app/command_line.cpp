@@ -110,11 +110,14 @@ int Import(platform::System& sys, const CommandLine& c, std::FILE* out, std::FIL
   routing::EnsureConfigDirectory(sys);
   routing::SplitStore store = routing::SplitStore::Main(sys);
   const importing::ImportReport report = importing::ImportSplitFile(sys, store, sys.RealPath(c.file), c.line);
-  // A file refused part way: both lines on standard error.
-  std::FILE* to = report.refusedAt > 0 ? err : out;
+  // A file refused part way, or a store that took not all: the lines on
+  // standard error, and a failure.
+  const bool failed = report.refusedAt > 0 || report.failed > 0;
+  std::FILE* to = failed ? err : out;
   if (report.refusedAt > 0) std::fprintf(to, "%s\n", kOtherLayout);
+  if (report.failed > 0) std::fprintf(to, "%s\n", kNotStored);
   std::fprintf(to, "%s\n", ImportCountText(report.stored).c_str());
-  return report.refusedAt > 0 ? 1 : 0;
+  return failed ? 1 : 0;
 }
 
 int Export(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* err) {

@@ -29,6 +29,7 @@ ImportReport ImportSplitFile(platform::System& sys, routing::SplitStore& store, 
         if (written[i]) kept.push_back(std::move(batch[i]));
       }
       report.stored += static_cast<int>(kept.size());
+      report.failed += static_cast<int>(batch.size() - kept.size());
       if (stored && !kept.empty()) stored(kept);
     });
     batch.clear();

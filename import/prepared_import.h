@@ -20,6 +20,7 @@ struct ImportedEntry {
 
 struct ImportReport {
   int stored = 0;     // entries now in the store
+  int failed = 0;     // entries the store could not take (it cannot be written)
   int skipped = 0;    // sections whose destination or line may not reach a lookup or a route
   int refusedAt = 0;  // the position of a section of another layout, where the import stopped; 0: none
 };

@@ -77,7 +77,9 @@ TEST_F(ImportTest, TheCountAndTheRowsSayWhatReachedTheStore) {
   ASSERT_EQ(shown.size(), 2u);
   EXPECT_EQ(shown[1].entry.destination, "c.test");
   home.sys.failWrites = true;
-  EXPECT_EQ(Import("").stored, 0);
+  const ImportReport none = Import("");
+  EXPECT_EQ(none.stored, 0);
+  EXPECT_EQ(none.failed, 3);
   EXPECT_EQ(shown.size(), 2u);
 }
 
