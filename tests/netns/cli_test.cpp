@@ -1,7 +1,8 @@
 // The command line of the real program, in the namespace with its three
 // lines and a dnsmasq: every action's output and exit code, a steady second
 // --apply, --why, bad arguments, a run without the right to change routes,
-// and the service stopped in the middle of a pass.
+// the service stopped in the middle of a pass, and stores that others could
+// change or that lead elsewhere.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
@@ -9,6 +10,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -142,6 +144,54 @@ TEST_F(NetnsCommandLine, TheServiceStoppedDuringAPassEndsItFirst) {
   EXPECT_THAT(routes, ::testing::Contains(HasSubstr("198.18.1.0/24 via 203.0.113.1")));
   EXPECT_THAT(routes, ::testing::Contains(HasSubstr("198.18.2.0/24 via 203.0.113.1")));
   EXPECT_EQ(Store(), before);
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+TEST_F(NetnsCommandLine, UsesAStoreOnlyWhereNobodyElseCanChangeItAndNeverThroughALink) {
+  const std::string config = home_ + "/分流器配置";
+  // A base or config directory that others may write: refused in one line
+  // that names it.
+  for (const std::string& open : {home_, config}) {
+    ASSERT_EQ(chmod(open.c_str(), 0770), 0);
+    const ProgramRun r = Quillon({"--list"});
+    EXPECT_EQ(r.code, 1) << open;
+    EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+    EXPECT_THAT(r.err, ::testing::AllOf(HasSubstr("other users may write into "), HasSubstr(open))) << r.err;
+    EXPECT_EQ(r.out, "");
+    ASSERT_EQ(chmod(open.c_str(), 0700), 0);
+  }
+
+  // A store that is a link to another file: nothing is written through it.
+  const std::string elsewhere = home_ + "/elsewhere.ini", store = config + "/http.ini";
+  const std::string kept = "[kept.example.test]\nxl=192.0.2.1\nzt=1\n";
+  std::ofstream(elsewhere) << kept;
+  ASSERT_EQ(symlink(elsewhere.c_str(), store.c_str()), 0);
+  ProgramRun r = Quillon({"--add", "198.18.7.7", "--line", "192.0.2.1"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, std::string("quillon: ") + "无法保存到分流列表，请检查配置目录是否可以写入。\n");
+  r = Quillon({"--import", QUILLON_TEST_DATA "/prepared/gbk-from-windows.ini"});
+  EXPECT_THAT(r.out + r.err, HasSubstr("本次载入[0]条配置已完成"));
+  EXPECT_EQ(ReadFileText(elsewhere), kept);
+  EXPECT_TRUE(std::filesystem::is_symlink(store));
+  ASSERT_EQ(unlink(store.c_str()), 0);
+
+  r = Quillon({"--export", "/proc/x/y"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "quillon: cannot write /proc/x/y\n");
+
+  // A base directory that is not there yet is made for the user alone,
+  // whatever the umask lets through.
+  const std::string fresh = home_ + "/new/base";
+  const mode_t mask = umask(0);
+  r = RunProgram({QUILLON_PROGRAM, "--home", fresh, "--add", "198.18.7.7", "--line", "192.0.2.1"});
+  umask(mask);
+  EXPECT_EQ(r.code, 0) << r.err;
+  for (const std::string& made : {home_ + "/new", fresh, fresh + "/分流器配置"}) EXPECT_EQ(ModeOf(made), 0700u) << made;
+  EXPECT_EQ(ModeOf(fresh + "/分流器配置/http.ini"), 0600u);
 }
 
 }  // namespace
