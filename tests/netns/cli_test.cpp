@@ -1,16 +1,21 @@
 // The command line of the real program, in the namespace with its three
 // lines and a dnsmasq: every action's output and exit code, a steady second
 // --apply, --why, bad arguments, a run without the right to change routes,
-// and the service stopped in the middle of a pass.
+// the service stopped in the middle of a pass, and stores that others could
+// change or that lead elsewhere.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/netns/netns_support.h"
@@ -104,10 +109,17 @@ TEST_F(NetnsCommandLine, WithoutTheRightToRouteItSaysSoOnceAndLeavesTheStore) {
 }
 
 TEST_F(NetnsCommandLine, TheServiceStoppedDuringAPassEndsItFirst) {
-  // slow.test is asked of a server on v0's network that nobody answers for:
+  // slow.test is asked of a socket of the test's own that never answers:
   // each such lookup waits for the resolver's timeout, so the pass lasts.
+  const int silent = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
   TestDns dns({{"a.example.test", {"198.18.1.1"}}, {"b.example.test", {"198.18.2.1"}}},
-              {"--server=/slow.test/192.0.2.250"});
+              {"--server=/slow.test/127.0.0.1#" + std::to_string(ntohs(address.sin_port))});
   ASSERT_TRUE(dns.Ready());
   for (const char* name : {"a.example.test", "b.example.test"}) {
     ASSERT_EQ(Quillon({"--add", name, "--line", "203.0.113.1"}).code, 0);
@@ -120,18 +132,66 @@ TEST_F(NetnsCommandLine, TheServiceStoppedDuringAPassEndsItFirst) {
   const std::string log = home_ + "/service.log";
   Background service({QUILLON_PROGRAM, "--home", home_, "--service"}, log);
   ASSERT_TRUE(service.Started());
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (ReadFileText(log).find("now and every minute") == std::string::npos && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  // The pass is waiting for the slow lookup once its question has come
+  // (the line the service prints comes before its first pass starts).
+  pollfd asked{silent, POLLIN, 0};
+  ASSERT_EQ(poll(&asked, 1, 10000), 1) << ReadFileText(log);
   ASSERT_THAT(ReadFileText(log), HasSubstr("now and every minute"));
-  // The pass is waiting for the slow lookup now.
   EXPECT_EQ(service.Stop(SIGTERM), 0);
+  close(silent);
   EXPECT_THAT(ReadFileText(log), HasSubstr("quillon: stopped"));
   const Texts routes = RouteTexts();
   EXPECT_THAT(routes, ::testing::Contains(HasSubstr("198.18.1.0/24 via 203.0.113.1")));
   EXPECT_THAT(routes, ::testing::Contains(HasSubstr("198.18.2.0/24 via 203.0.113.1")));
   EXPECT_EQ(Store(), before);
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+TEST_F(NetnsCommandLine, UsesAStoreOnlyWhereNobodyElseCanChangeItAndNeverThroughALink) {
+  const std::string config = home_ + "/分流器配置";
+  // A base or config directory that others may write: refused in one line
+  // that names it.
+  for (const std::string& open : {home_, config}) {
+    ASSERT_EQ(chmod(open.c_str(), 0770), 0);
+    const ProgramRun r = Quillon({"--list"});
+    EXPECT_EQ(r.code, 1) << open;
+    EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+    EXPECT_THAT(r.err, ::testing::AllOf(HasSubstr("other users may write into "), HasSubstr(open))) << r.err;
+    EXPECT_EQ(r.out, "");
+    ASSERT_EQ(chmod(open.c_str(), 0700), 0);
+  }
+
+  // A store that is a link to another file: nothing is written through it.
+  const std::string elsewhere = home_ + "/elsewhere.ini", store = config + "/http.ini";
+  const std::string kept = "[kept.example.test]\nxl=192.0.2.1\nzt=1\n";
+  std::ofstream(elsewhere) << kept;
+  ASSERT_EQ(symlink(elsewhere.c_str(), store.c_str()), 0);
+  ProgramRun r = Quillon({"--add", "198.18.7.7", "--line", "192.0.2.1"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, std::string("quillon: ") + "无法保存到分流列表，请检查配置目录是否可以写入。\n");
+  r = Quillon({"--import", QUILLON_TEST_DATA "/prepared/gbk-from-windows.ini"});
+  EXPECT_THAT(r.out + r.err, HasSubstr("本次载入[0]条配置已完成"));
+  EXPECT_EQ(ReadFileText(elsewhere), kept);
+  EXPECT_TRUE(std::filesystem::is_symlink(store));
+  ASSERT_EQ(unlink(store.c_str()), 0);
+
+  r = Quillon({"--export", "/proc/x/y"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "quillon: cannot write /proc/x/y\n");
+
+  // A base directory that is not there yet is made for the user alone,
+  // whatever the umask lets through.
+  const std::string fresh = home_ + "/new/base";
+  const mode_t mask = umask(0);
+  r = RunProgram({QUILLON_PROGRAM, "--home", fresh, "--add", "198.18.7.7", "--line", "192.0.2.1"});
+  umask(mask);
+  EXPECT_EQ(r.code, 0) << r.err;
+  for (const std::string& made : {home_ + "/new", fresh, fresh + "/分流器配置"}) EXPECT_EQ(ModeOf(made), 0700u) << made;
+  EXPECT_EQ(ModeOf(fresh + "/分流器配置/http.ini"), 0600u);
 }
 
 }  // namespace

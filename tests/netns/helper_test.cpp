@@ -1,24 +1,13 @@
-// The route helper as it is installed: a copy of the built quillon-route,
-// root:GROUP 0750 with cap_net_admin+ep, run by test users inside the
-// namespace of netns-run.sh (a file capability works in any network
-// namespace of the initial user namespace). The users and their group are
-// made with groupadd/useradd in an overlay over /etc of this test's mount
-// namespace, and vanish with it, as does its /run (netns-run.sh).
+// The route helper as it is installed (tests/netns/installed_helper.h):
+// the client and raw bytes, run by test users inside the namespace of
+// netns-run.sh.
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -26,6 +15,7 @@
 
 #include "platform/posix/route_helper_client.h"
 #include "platform/route_plan.h"
+#include "tests/netns/installed_helper.h"
 #include "tests/netns/netns_support.h"
 
 namespace quillon::netns {
@@ -40,7 +30,6 @@ using platform::RouteRequest;
 using Texts = std::vector<std::string>;
 using Outcome = RouteReport::Outcome;
 
-constexpr char kGroup[] = "qroute-users";
 constexpr Ipv4 kLine0 = 0xC0000201u;  // 192.0.2.1
 constexpr Ipv4 kLine1 = 0xC6336401u;  // 198.51.100.1
 constexpr Ipv4 kLine2 = 0xCB007101u;  // 203.0.113.1
@@ -53,113 +42,12 @@ RoutePlan Routes(std::vector<RouteRequest> routes) {
   return plan;
 }
 
-struct User {
-  std::string name;
-  uid_t uid = 0;
-  gid_t gid = 0;
-  std::vector<gid_t> groups;
-};
-
-// What the whole binary shares: the users, the installed helper copy and
-// the private /etc. Made once, by the first test that runs.
-struct Machine {
-  bool attempted = false;
-  bool ready = false;
-  std::string directory;  // the helper copy and the overlay's layers
-  std::string helper;
-  User member, second, outsider;
-};
-Machine machine;
-
-bool Run(const std::vector<std::string>& argv) {
-  const ProgramRun run = RunProgram(argv);
-  if (run.code != 0) ADD_FAILURE() << argv[0] << " failed (" << run.code << "): " << run.err;
-  return run.code == 0;
-}
-
-bool MakeUser(const std::string& name, bool inGroup, User& user) {
-  std::vector<std::string> argv{"useradd", "-M", "-N", "-l", "-s", "/usr/sbin/nologin"};
-  if (inGroup) argv.insert(argv.end(), {"-G", kGroup});
-  argv.push_back(name);
-  if (!Run(argv)) return false;
-  const passwd* entry = getpwnam(name.c_str());
-  if (entry == nullptr) return false;
-  user = User{name, entry->pw_uid, entry->pw_gid, {}};
-  int count = 32;
-  user.groups.resize(static_cast<std::size_t>(count));
-  if (getgrouplist(name.c_str(), user.gid, user.groups.data(), &count) < 0) return false;
-  user.groups.resize(static_cast<std::size_t>(count));
-  return true;
-}
-
-void Prepare() {
-  char pattern[] = "/tmp/quillon-helper-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  machine.directory = pattern;
-  chmod(pattern, 0755);
-  const std::string up = machine.directory + "/etc-up", work = machine.directory + "/etc-work";
-  std::filesystem::create_directory(up);
-  std::filesystem::create_directory(work);
-  const std::string layers = "lowerdir=/etc,upperdir=" + up + ",workdir=" + work;
-  ASSERT_EQ(mount("overlay", "/etc", "overlay", 0, layers.c_str()), 0) << "an overlay over /etc: " << std::strerror(errno);
-
-  ASSERT_TRUE(Run({"groupadd", kGroup}));
-  ASSERT_TRUE(MakeUser("qroute-a", true, machine.member));
-  ASSERT_TRUE(MakeUser("qroute-b", true, machine.second));
-  ASSERT_TRUE(MakeUser("qroute-x", false, machine.outsider));
-  const group* routers = getgrnam(kGroup);
-  ASSERT_NE(routers, nullptr);
-
-  // As the package installs them: the helper, then its lock directory.
-  machine.helper = machine.directory + "/quillon-route";
-  std::filesystem::copy_file(QUILLON_ROUTE_HELPER_BUILT, machine.helper);
-  ASSERT_EQ(chown(machine.helper.c_str(), 0, routers->gr_gid), 0);
-  ASSERT_EQ(chmod(machine.helper.c_str(), 0750), 0);
-  ASSERT_TRUE(Run({"setcap", "cap_net_admin+ep", machine.helper}));
-  ASSERT_EQ(mkdir("/run/quillon", 0770), 0);
-  ASSERT_EQ(chown("/run/quillon", 0, routers->gr_gid), 0);
-  ASSERT_EQ(chmod("/run/quillon", 0770), 0);
-  machine.ready = true;
-}
-
-class MachineCleanup : public ::testing::Environment {
- public:
-  void TearDown() override {
-    if (machine.directory.empty()) return;
-    umount2("/etc", MNT_DETACH);
-    std::filesystem::remove_all(machine.directory);
-  }
-};
-[[maybe_unused]] ::testing::Environment* const cleanup = ::testing::AddGlobalTestEnvironment(new MachineCleanup);
-
-// Runs `body` in a child process as `user`, with standard input and output
-// from `in` and `out` (when given); the child's exit code.
-int AsUser(const User& user, int in, int out, const std::function<void()>& body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (in >= 0) dup2(in, 0);
-    if (out >= 0) dup2(out, 1);
-    if (setgroups(user.groups.size(), user.groups.data()) != 0 || setresgid(user.gid, user.gid, user.gid) != 0 ||
-        setresuid(user.uid, user.uid, user.uid) != 0) {
-      _exit(126);
-    }
-    body();
-    _exit(0);
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 class NetnsHelper : public ::testing::Test {
  protected:
+  const InstalledHelper& machine = InstallHelper();
+
   void SetUp() override {
     QUILLON_REQUIRE_NAMESPACE();
-    if (!machine.attempted) {
-      machine.attempted = true;
-      Prepare();
-    }
     ASSERT_TRUE(machine.ready) << "the test users or the helper could not be made";
     RestoreBaseline();
     unlink("/run/quillon/owner");  // nobody routes
@@ -167,7 +55,7 @@ class NetnsHelper : public ::testing::Test {
 
   // The plan through the client, as `user` (the helper named by
   // QUILLON_ROUTE_HELPER).
-  RouteReport Apply(const User& user, const RoutePlan& plan) {
+  RouteReport Apply(const TestUser& user, const RoutePlan& plan) {
     return Collect(user, -1, [&] {
       setenv(platform::kRouteHelperVariable, machine.helper.c_str(), 1);
       const std::string text = platform::WriteReport(platform::ApplyThroughHelper(plan));
@@ -176,7 +64,7 @@ class NetnsHelper : public ::testing::Test {
   }
 
   // Any bytes straight to the helper, as `user`.
-  RouteReport Send(const User& user, const std::string& bytes) {
+  RouteReport Send(const TestUser& user, const std::string& bytes) {
     const std::string path = machine.directory + "/plan";
     std::ofstream(path, std::ios::binary) << bytes;
     const int in = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -188,7 +76,7 @@ class NetnsHelper : public ::testing::Test {
     return report;
   }
 
-  RouteReport Collect(const User& user, int in, const std::function<void()>& body) {
+  RouteReport Collect(const TestUser& user, int in, const std::function<void()>& body) {
     const std::string path = machine.directory + "/report";
     const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     const int code = AsUser(user, in, out, body);
@@ -201,21 +89,6 @@ class NetnsHelper : public ::testing::Test {
     return report;
   }
 };
-
-// Quillon's routes (protocol 77) of the main table, as "DST via GW".
-Texts QuillonRoutes() {
-  Json all;
-  const IpResult r = Ip({"-j", "-4", "route", "show", "table", "main", "proto", "77"});
-  EXPECT_TRUE(r.ok && ParseJson(r.out, all)) << r.out;
-  Texts out;
-  for (const Json& route : all.items) {
-    const Json* dst = route.Find("dst");
-    const Json* gateway = route.Find("gateway");
-    out.push_back((dst ? dst->text : "?") + " via " + (gateway ? gateway->text : "-"));
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
 
 TEST_F(NetnsHelper, OnlyMembersOfTheGroupRouteAndTheyRouteThroughALine) {
   const RoutePlan plan = Routes({Route("198.18.1.0", 24, kLine1), Route("10.20.0.0", 16, kLine2)});
