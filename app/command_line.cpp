@@ -98,7 +98,7 @@ int Add(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* 
     PrintRow(out, SplitRow("1", outcome.entry, lines::FindLineByGateway(sys, c.line).ConnectionName));
     return 0;
   }
-  if (const AddMessage message = MessageOf(outcome.result); message.text != nullptr) return Fail(err, message.text);
+  if (const AddMessage message = MessageOf(outcome); !message.text.empty()) return Fail(err, message.text);
   if (outcome.result == Result::NotLookedUp) {
     return Fail(err, c.destination + " could not be looked up; nothing was stored");
   }
@@ -179,12 +179,21 @@ int Why(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* 
     }
   }
   routing::EnsureConfigDirectory(sys);  // the lookup's log lies there
-  routing::SplitRouter router(sys, store);
-  const platform::Lookup answer = router.LookUp(c.destination);
-  std::string addresses;
-  for (const platform::Ipv4 a : answer.addresses) addresses += (addresses.empty() ? "" : ", ") + platform::Ipv4Text(a);
+  platform::Prefix prefix;
+  const bool isPrefix = routing::KindOf(c.destination, &prefix) == routing::DestinationKind::Prefix;
+  std::vector<platform::Prefix> networks;
   std::fprintf(out, "destination: %s\n", c.destination.c_str());
-  std::fprintf(out, "lookup answer: %s\n", addresses.empty() ? "no IPv4 address" : addresses.c_str());
+  if (isPrefix) {
+    std::fprintf(out, "lookup answer: none needed: a prefix is routed as it stands\n");
+    networks = {prefix};
+  } else {
+    routing::SplitRouter router(sys, store);
+    const platform::Lookup answer = router.LookUp(c.destination);
+    std::string addresses;
+    for (const platform::Ipv4 a : answer.addresses) addresses += (addresses.empty() ? "" : ", ") + platform::Ipv4Text(a);
+    std::fprintf(out, "lookup answer: %s\n", addresses.empty() ? "no IPv4 address" : addresses.c_str());
+    networks = routing::RoutedNetworks(answer, routing::OwnNetworks(sys));
+  }
   const bool routes = listed && routing::RoutesThroughLine(entry);
   if (!listed) {
     std::fprintf(out, "line: not in the split list\n");
@@ -194,7 +203,7 @@ int Why(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* 
                                                                          : "disabled: its networks get no route");
   }
   std::unordered_set<std::string> shown;
-  for (const platform::Prefix& n : routing::RoutedNetworks(answer, routing::OwnNetworks(sys))) {
+  for (const platform::Prefix& n : networks) {
     const std::string name = platform::PrefixText(n);
     if (!shown.insert(name).second) continue;
     const platform::Ipv4 now = sys.RouteGateway(n);

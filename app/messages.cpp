@@ -22,13 +22,20 @@ std::string StartFailureText(const std::string& siteHost) {
          "或联系程序管理员，微信：512340987";
 }
 
-AddMessage MessageOf(routing::AddOutcome::Result result) {
+std::string PrefixHostBitsText(const std::string& meant) {
+  return "这个前缀含有主机位，您想输入的可能是 " + meant + "。";
+}
+
+AddMessage MessageOf(const routing::AddOutcome& outcome) {
   using Result = routing::AddOutcome::Result;
-  switch (result) {
+  switch (outcome.result) {
     case Result::NoLine: return {kChooseLine, kNoteCaption};
     case Result::NoDestination: return {kEnterDestination, kNoteCaption};
     case Result::BadDestination: return {kBadDestination, kNoteCaption};
     case Result::BadLine: return {kBadLine, kNoteCaption};
+    case Result::PrefixHostBits: return {PrefixHostBitsText(outcome.meant), kNoteCaption};
+    case Result::PrefixTooShort: return {kPrefixTooShort, kNoteCaption};
+    case Result::PrefixNotRoutable: return {kPrefixNotRoutable, kNoteCaption};
     // A row for an entry that is not stored would vanish at the next reload.
     case Result::NotStored: return {kNotStored, kErrorCaption};
     case Result::Stored:

@@ -40,13 +40,16 @@ inline constexpr char kBadDestination[] =
     "网址/IP只能由字母、数字和 . - _ : / 等字符组成，不能含空格或特殊符号！";
 inline constexpr char kBadLine[] = "分配线路必须是线路网关的IPv4地址，请从列表中选择！";
 inline constexpr char kNotStored[] = "无法保存到分流列表，请检查配置目录是否可以写入。";
+inline constexpr char kPrefixTooShort[] = "前缀长度不能小于8（例如 36.0.0.0/10）。";
+inline constexpr char kPrefixNotRoutable[] = "这个前缀不能分流：0.x、127.x 和 224.0.0.0 及以上的地址不走线路。";
+std::string PrefixHostBitsText(const std::string& meant);
 // What the window says about an add, and under which caption; no text when
 // it says nothing (stored, or nothing to store).
 struct AddMessage {
-  const char* text = nullptr;
+  std::string text;
   const char* caption = nullptr;
 };
-AddMessage MessageOf(routing::AddOutcome::Result result);
+AddMessage MessageOf(const routing::AddOutcome& outcome);
 
 // ---- The global line ----
 inline constexpr char kChooseGlobalLine[] = "请选择需要设置的线路";

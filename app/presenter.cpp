@@ -220,8 +220,8 @@ void Presenter::StartAddWorker() {
 }
 
 void Presenter::ShowAddOutcome(const routing::AddOutcome& outcome) {
-  const AddMessage message = MessageOf(outcome.result);
-  if (message.text != nullptr) ui_.AskUser(message.text, AskOk, message.caption);
+  const AddMessage message = MessageOf(outcome);
+  if (!message.text.empty()) ui_.AskUser(message.text, AskOk, message.caption);
 }
 
 void Presenter::ShowRouteReport(const platform::RouteReport& report) {

@@ -39,6 +39,26 @@ TEST(RouteCommands, LookupAndNetworkRouteLinesByteForByte) {
             "cmd /C route add 198.18.1.0 mask 255.255.255.0 192.0.2.1");
 }
 
+TEST(RouteCommands, APrefixEntryNamesItsMaskAndAnAddressKeepsItsLines) {
+  RoutePlan plan;
+  plan.routes = {{{0x24000000u, 10}, 0xC0000201u, true},   // 36.0.0.0/10 through 192.0.2.1
+                 {{0xC6120100u, 24}, 0xC0000201u, true},   // a /24 written as a prefix entry
+                 {{0xC6120500u, 32}, 0, true},             // taken away
+                 {{0xC6120200u, 24}, 0xC6336401u, false}}; // the /24 of an answer address
+  EXPECT_EQ(RoutePlanCommands(plan), (std::vector<std::string>{
+                                         "cmd /C route delete 36.0.0.0 mask 255.192.0.0",
+                                         "cmd /C route add 36.0.0.0 mask 255.192.0.0 192.0.2.1",
+                                         "cmd /C route delete 198.18.1.0 mask 255.255.255.0",
+                                         "cmd /C route add 198.18.1.0 mask 255.255.255.0 192.0.2.1",
+                                         "cmd /C route delete 198.18.5.0 mask 255.255.255.255",
+                                         "cmd /C route delete 198.18.2.0",
+                                         "cmd /C route add 198.18.2.0 mask 255.255.255.0 198.51.100.1"}));
+  // Nothing outside the rules reaches a command line.
+  plan.routes = {{{0x7F000000u, 8}, 0xC0000201u, true}, {{0xC6120100u, 16}, 0xC0000201u, true},
+                 {{0xC6120000u, 16}, 0xC6120000u + 0x20000000u, false}};
+  EXPECT_EQ(RoutePlanCommands(plan), std::vector<std::string>{});
+}
+
 TEST(RouteCommands, ConnectionNamePathHasLiteralBackslashes) {
   const std::string path = ConnectionNameRegistryPath("{0A1B2C3D-0000-4000-8000-00112233AABB}");
   EXPECT_EQ(path,

@@ -40,6 +40,10 @@ class System {
   // Puts `bytes` in place of the file's content in one step (Linux: a
   // replacement that never follows a symbolic link); true when done.
   virtual bool FileWrite(const std::string& path, const ByteArray& bytes) = 0;
+  // The text of a file made elsewhere, in this system's code page: UTF-16LE
+  // with its byte order mark, UTF-8 (with or without one), or else the
+  // Chinese Windows code page (GBK). No byte order mark stays in front.
+  virtual std::string DecodeText(const ByteArray& bytes) = 0;
   // The path with its symbolic links resolved, as the user means a file he
   // chose (an import); the path as it is where there are none.
   virtual std::string RealPath(const std::string& path) { return path; }

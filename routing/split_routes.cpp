@@ -1,5 +1,6 @@
 #include "routing/split_routes.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "platform/safety.h"
@@ -44,16 +45,37 @@ std::vector<Prefix> RoutedNetworks(const Lookup& answer, const std::vector<Prefi
   return networks;
 }
 
+DestinationKind KindOf(const std::string& destination, Prefix* prefix) {
+  const platform::PrefixEntry entry = platform::ReadPrefixEntry(destination);
+  if (prefix != nullptr) *prefix = entry.prefix;
+  switch (entry.form) {
+    case platform::PrefixEntry::Valid: return DestinationKind::Prefix;
+    case platform::PrefixEntry::NotAPrefix: return DestinationKind::LookedUp;
+    case platform::PrefixEntry::HostBitsSet:
+    case platform::PrefixEntry::TooShort: break;
+  }
+  return DestinationKind::Refused;
+}
+
 bool RoutesThroughLine(const SplitEntry& entry) {
   return entry.status == kEnabled && platform::IsGatewayText(entry.line);
 }
 
 platform::RoutePlan PlanSplitRoutes(const std::vector<PassEntry>& entries, const std::vector<Prefix>& own) {
   std::vector<std::vector<Prefix>> networks;
+  std::vector<bool> prefixEntry;
   networks.reserve(entries.size());
+  prefixEntry.reserve(entries.size());
   std::unordered_set<std::uint64_t> asked;
   for (const PassEntry& p : entries) {
-    networks.push_back(RoutedNetworks(p.answer, own));
+    Prefix prefix;
+    prefixEntry.push_back(KindOf(p.entry.destination, &prefix) == DestinationKind::Prefix);
+    if (prefixEntry.back()) {
+      const bool mine = std::any_of(own.begin(), own.end(), [&](const Prefix& o) { return o.Overlaps(prefix); });
+      networks.push_back(platform::IsRoutablePrefix(prefix) && !mine ? std::vector<Prefix>{prefix} : std::vector<Prefix>{});
+    } else {
+      networks.push_back(RoutedNetworks(p.answer, own));
+    }
     if (p.listed && RoutesThroughLine(p.entry)) {
       for (const Prefix& n : networks.back()) asked.insert(Key(n));
     }
@@ -64,18 +86,33 @@ platform::RoutePlan PlanSplitRoutes(const std::vector<PassEntry>& entries, const
     const platform::Ipv4 gateway =
         p.listed && RoutesThroughLine(p.entry) ? platform::ParseIpv4(p.entry.line).value_or(0) : 0;
     for (const Prefix& n : networks[i]) {
-      if (gateway != 0 || asked.count(Key(n)) == 0) plan.routes.push_back({n, gateway, false});
+      if (gateway != 0 || asked.count(Key(n)) == 0) plan.routes.push_back({n, gateway, prefixEntry[i]});
     }
   }
   return plan;
 }
 
-AddOutcome::Result CheckAddRequest(const AddRequest& r) {
-  if (r.line.empty()) return AddOutcome::NoLine;
-  if (r.destination.empty()) return AddOutcome::NoDestination;
-  if (!platform::IsSafeDestination(r.destination)) return AddOutcome::BadDestination;
-  if (!platform::IsGatewayText(r.line)) return AddOutcome::BadLine;
-  return AddOutcome::Stored;
+AddOutcome CheckAddRequest(const AddRequest& r) {
+  AddOutcome outcome;
+  outcome.result = AddOutcome::Stored;
+  const platform::PrefixEntry prefix = platform::ReadPrefixEntry(r.destination);
+  if (r.line.empty()) {
+    outcome.result = AddOutcome::NoLine;
+  } else if (r.destination.empty()) {
+    outcome.result = AddOutcome::NoDestination;
+  } else if (!platform::IsSafeDestination(r.destination)) {
+    outcome.result = AddOutcome::BadDestination;
+  } else if (prefix.form == platform::PrefixEntry::HostBitsSet) {
+    outcome.result = AddOutcome::PrefixHostBits;
+    outcome.meant = platform::PrefixText(prefix.prefix);
+  } else if (prefix.form == platform::PrefixEntry::TooShort) {
+    outcome.result = AddOutcome::PrefixTooShort;
+  } else if (prefix.form == platform::PrefixEntry::Valid && !platform::IsRoutablePrefix(prefix.prefix)) {
+    outcome.result = AddOutcome::PrefixNotRoutable;
+  } else if (!platform::IsGatewayText(r.line)) {
+    outcome.result = AddOutcome::BadLine;
+  }
+  return outcome;
 }
 
 SplitRouter::SplitRouter(System& sys, SplitStore& store) : sys_(sys), store_(store) {}
@@ -96,9 +133,18 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
   std::vector<PassEntry> pass;
   std::vector<std::string> asked;      // the destinations looked up in this pass
   std::vector<std::size_t> askedFor;   // their places in `pass`
+  std::vector<bool> fresh;             // the entry's answer is this pass's (or it needs none)
   std::unordered_map<std::string, Kept> kept;
   for (SplitEntry& e : store_.Entries()) {
     if (HoldsBar(e) || !platform::IsSafeDestination(e.destination)) continue;
+    const DestinationKind destinationKind = KindOf(e.destination);
+    if (destinationKind == DestinationKind::Refused) continue;
+    if (destinationKind == DestinationKind::Prefix) {
+      fresh.push_back(true);  // routed as it stands, every pass
+      pass.push_back({std::move(e), {}, true});
+      continue;
+    }
+    fresh.push_back(false);
     const auto found = kept_.find(e.destination);
     const bool known = found != kept_.end();
     if (known) kept.insert(kept_.extract(found));
@@ -116,7 +162,6 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
                     : sys_.LookupHosts(asked, ResolveLog(), [&](std::size_t i) {
                         if (progress) progress(asked[i]);
                       });
-  std::vector<bool> fresh(pass.size(), false);
   for (std::size_t i = 0; i < answers.size(); ++i) {
     const Lookup& a = answers[i];
     PassEntry& p = pass[askedFor[i]];
@@ -181,22 +226,28 @@ bool SplitRouter::CallsForRoutePass(const platform::NetworkEvent& e) const {
 }
 
 AddOutcome SplitRouter::AddEntry(const AddRequest& request, const std::function<void(const SplitEntry&)>& stored) {
-  AddOutcome outcome;
-  outcome.result = CheckAddRequest(request);
+  AddOutcome outcome = CheckAddRequest(request);
   if (outcome.result != AddOutcome::Stored) return outcome;
   outcome.entry = {request.destination, request.line, kEnabled, request.note};
-  Lookup answer;
-  {
-    std::lock_guard<std::mutex> hold(lock_);
-    answer = sys_.LookupHost(request.destination, ResolveLog(), false);
+  // A prefix is routed as it stands: there is nothing to look up.
+  if (KindOf(request.destination) != DestinationKind::Prefix) {
+    Lookup answer;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      answer = sys_.LookupHost(request.destination, ResolveLog(), false);
+    }
+    if (!answer.started) {
+      outcome.result = AddOutcome::NotLookedUp;
+      return outcome;
+    }
+    if (answer.addresses.empty()) {
+      outcome.result = AddOutcome::NoAnswer;
+      return outcome;
+    }
   }
-  if (!answer.started) {
-    outcome.result = AddOutcome::NotLookedUp;
-  } else if (answer.addresses.empty()) {
-    outcome.result = AddOutcome::NoAnswer;
-  } else if (!store_.Write(outcome.entry, [&] {
-               if (stored) stored(outcome.entry);
-             })) {
+  if (!store_.Write(outcome.entry, [&] {
+        if (stored) stored(outcome.entry);
+      })) {
     outcome.result = AddOutcome::NotStored;
   }
   return outcome;

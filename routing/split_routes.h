@@ -27,6 +27,13 @@ std::vector<platform::Prefix> OwnNetworks(platform::System& sys);
 // that may not be routed and the machine's own.
 std::vector<platform::Prefix> RoutedNetworks(const platform::Lookup& answer, const std::vector<platform::Prefix>& own);
 
+// How a pass takes a destination: looked up (a host name, an address, a URL
+// around one), routed as the prefix it names (exactly A.B.C.D/N, 8 <= N
+// <= 32, no host bits), or not at all (a prefix with host bits set, or
+// shorter than /8).
+enum class DestinationKind { LookedUp, Prefix, Refused };
+DestinationKind KindOf(const std::string& destination, platform::Prefix* prefix = nullptr);
+
 // Whether an entry's networks go through its line: it is enabled and its
 // line is a gateway. Any other entry only takes routes away.
 bool RoutesThroughLine(const SplitEntry& entry);
@@ -38,8 +45,10 @@ struct PassEntry {
   bool listed = true;  // still a section of the store when the routes are planned
 };
 
-// The route plan of a pass. An enabled entry with a valid line that is still
-// listed asks for its networks through its line; where several ask for one
+// The route plan of a pass. A prefix entry's network is its prefix (unless
+// it may not be routed or holds the machine's own network); any other
+// entry's networks are those of its answer. An enabled entry with a valid
+// line that is still listed asks for its networks through its line; where several ask for one
 // network, the later entry wins. Every other entry (disabled, no valid line,
 // deleted since the pass began) removes only networks that no entry of the
 // pass asks for. The requests keep the entries' order, one per answer
@@ -60,15 +69,19 @@ struct AddOutcome {
     NoDestination,   // an empty destination (the lookup tool would wait for input)
     BadDestination,  // a destination that may not reach a lookup
     BadLine,         // a line that is no gateway's address
+    PrefixHostBits,  // A.B.C.D/N with host bits set: `meant` is the prefix it probably means
+    PrefixTooShort,  // A.B.C.D/N with N < 8
+    PrefixNotRoutable,  // a prefix in 0.0.0.0/8, 127.0.0.0/8 or 224.0.0.0 and above
     NotLookedUp,     // the lookup could not be made
     NoAnswer,        // the answer holds no IPv4 address: nothing stored
     NotStored,       // the store could not be written
   } result = NotLookedUp;
   SplitEntry entry;  // the entry as stored (status "1")
+  std::string meant;  // PrefixHostBits: the prefix without its host bits
 };
 
 // The checks of an add, in the order they are made; Stored when it may go on.
-AddOutcome::Result CheckAddRequest(const AddRequest& request);
+AddOutcome CheckAddRequest(const AddRequest& request);
 
 // The routing of the split list: the routing lock around every pass and
 // every lookup of the add, the answers kept for their TTL where the system

@@ -59,6 +59,16 @@ TEST(PlanSplitRoutes, AnEnabledEntryKeepsItsNetworkWhateverElseAnswersInIt) {
   EXPECT_EQ(Commands({off, gone}), (Texts{"cmd /C route delete 198.18.1.0", "cmd /C route delete 198.18.1.0"}));
 }
 
+TEST(PlanSplitRoutes, APrefixEntryIsRoutedExactlyAndEnabledWinsPerPrefix) {
+  const PassEntry wide{{"36.0.0.0/10", "198.51.100.1", "1", ""}, {}};
+  const PassEntry off{{"36.0.0.0/10", "192.0.2.1", "-1", ""}, {}};
+  const PassEntry own{{"192.0.2.0/25", "198.51.100.1", "1", ""}, {}};  // inside the machine's own network
+  const PassEntry loop{{"127.0.0.0/8", "198.51.100.1", "1", ""}, {}};
+  EXPECT_EQ(Commands({wide, off, own, loop}), (Texts{"cmd /C route delete 36.0.0.0 mask 255.192.0.0",
+                                                     "cmd /C route add 36.0.0.0 mask 255.192.0.0 198.51.100.1"}));
+  EXPECT_EQ(Commands({off}), Texts{"cmd /C route delete 36.0.0.0 mask 255.192.0.0"});
+}
+
 class RouteAllEntriesTest : public ::testing::Test {
  protected:
   FakeHome home;
@@ -160,6 +170,23 @@ TEST_F(RouteAllEntriesTest, OnlyEventsThatCanTakeOrBringBackARouteCallForAPass) 
   EXPECT_FALSE(router.CallsForRoutePass({NetworkEvent::RouteAdded, routed, line, platform::kRouteProtocol}));
   EXPECT_FALSE(router.CallsForRoutePass({NetworkEvent::RouteDeleted, routed, 0xC0000201u, 3}));
   EXPECT_FALSE(router.CallsForRoutePass({NetworkEvent::RouteDeleted, platform::Network24(0xC6120605u), line, 77}));
+}
+
+TEST_F(RouteAllEntriesTest, PrefixEntriesNeedNoLookupAndMalformedOnesAreRefused) {
+  const auto add = [&](const std::string& d) { return router.AddEntry({d, FakeHome::kLine1, ""}); };
+  EXPECT_EQ(add("36.0.0.0/10").result, AddOutcome::Stored);
+  const AddOutcome hostBits = add("36.1.2.3/10");
+  EXPECT_EQ(hostBits.result, AddOutcome::PrefixHostBits);
+  EXPECT_EQ(hostBits.meant, "36.0.0.0/10");
+  EXPECT_EQ(add("10.0.0.0/7").result, AddOutcome::PrefixTooShort);
+  EXPECT_EQ(add("224.0.0.0/8").result, AddOutcome::PrefixNotRoutable);
+  EXPECT_EQ(home.Names(), Texts{"36.0.0.0/10"});
+  // A refused form stored by hand is neither looked up nor routed.
+  home.Entry("36.1.2.3/10", FakeHome::kLine1);
+  router.RouteAllEntries();
+  EXPECT_TRUE(home.sys.lookedUp.empty());
+  ASSERT_EQ(home.sys.plans.size(), 1u);
+  EXPECT_EQ(home.sys.plans[0].routes, (std::vector<platform::RouteRequest>{{{0x24000000u, 10}, 0xC0000201u, true}}));
 }
 
 TEST_F(RouteAllEntriesTest, AnAddStoresOnlyWhatAnsweredWithAnIPv4Address) {

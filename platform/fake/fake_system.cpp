@@ -74,6 +74,11 @@ bool FakeSystem::FileWrite(const std::string& path, const ByteArray& bytes) {
   return true;
 }
 
+// The texts of the fake are UTF-8, as on Linux; only the mark goes.
+std::string FakeSystem::DecodeText(const ByteArray& bytes) {
+  return bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
+}
+
 std::optional<std::string> FakeSystem::IniValue(const std::string& file, const std::string& section,
                                                 const std::string& key) const {
   const auto it = inis.find(file);

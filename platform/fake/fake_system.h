@@ -77,6 +77,7 @@ class FakeSystem : public System {
   ByteArray FileRead(const std::string& path) override;
   bool FileDelete(const std::string& path) override;
   bool FileWrite(const std::string& path, const ByteArray& bytes) override;
+  std::string DecodeText(const ByteArray& bytes) override;
   std::vector<std::string> IniSections(const std::string& file) override;
   std::string RegistryReadText(int root, const std::string& path, const std::string& fallback) override;
   bool StartWorker(std::function<void()> routine) override;

@@ -35,6 +35,7 @@ class ForwardingSystem : public System {
   ByteArray FileRead(const std::string& p) override { return inner_.FileRead(p); }
   bool FileDelete(const std::string& p) override { return inner_.FileDelete(p); }
   bool FileWrite(const std::string& p, const ByteArray& b) override { return inner_.FileWrite(p, b); }
+  std::string DecodeText(const ByteArray& b) override { return inner_.DecodeText(b); }
   std::string RealPath(const std::string& p) override { return inner_.RealPath(p); }
   std::vector<std::string> IniSections(const std::string& f) override { return inner_.IniSections(f); }
   std::vector<IniRecord> IniReadKeys(const std::string& f, const std::vector<std::string>& k) override {

@@ -307,6 +307,12 @@ bool PosixSystem::FileWrite(const std::string& path, const ByteArray& bytes) {
   return !path.empty() && ReplaceFile(path, bytes, stamp);
 }
 
+std::string PosixSystem::DecodeText(const ByteArray& bytes) {
+  std::string text = ToUtf8(bytes);
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  return text;
+}
+
 std::string PosixSystem::RealPath(const std::string& path) {
   char* resolved = ::realpath(path.c_str(), nullptr);
   if (resolved == nullptr) return path;

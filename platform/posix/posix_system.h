@@ -26,6 +26,7 @@ class PosixSystem : public System {
   ByteArray FileRead(const std::string& path) override;
   bool FileDelete(const std::string& path) override;
   bool FileWrite(const std::string& path, const ByteArray& bytes) override;
+  std::string DecodeText(const ByteArray& bytes) override;
   std::string RealPath(const std::string& path) override;
   std::vector<std::string> IniSections(const std::string& file) override;
   std::vector<IniRecord> IniReadKeys(const std::string& file, const std::vector<std::string>& keys) override;

@@ -86,6 +86,33 @@ ByteArray Win32System::FileRead(const std::string& path) {
 
 bool Win32System::FileDelete(const std::string& path) { return !path.empty() && DeleteFileA(path.c_str()) != FALSE; }
 
+std::string Win32System::DecodeText(const ByteArray& bytes) {
+  const auto wide = [](const char* data, int size, UINT codePage) {
+    std::wstring text(static_cast<std::size_t>(MultiByteToWideChar(codePage, 0, data, size, nullptr, 0)), L'\0');
+    if (!text.empty()) MultiByteToWideChar(codePage, 0, data, size, text.data(), static_cast<int>(text.size()));
+    return text;
+  };
+  std::wstring text;
+  if (bytes.size() >= 2 && bytes.compare(0, 2, "\xFF\xFE") == 0) {
+    text.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+  } else if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    text = wide(bytes.data() + 3, static_cast<int>(bytes.size() - 3), CP_UTF8);
+  } else if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                 0) > 0) {
+    text = wide(bytes.data(), static_cast<int>(bytes.size()), CP_UTF8);
+  } else {
+    return bytes;  // the system's own code page already
+  }
+  std::string ansi(static_cast<std::size_t>(
+                       WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr)),
+                   '\0');
+  if (!ansi.empty()) {
+    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), ansi.data(), static_cast<int>(ansi.size()),
+                        nullptr, nullptr);
+  }
+  return ansi;
+}
+
 bool Win32System::FileWrite(const std::string& path, const ByteArray& bytes) {
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;

@@ -36,6 +36,7 @@ class Win32System : public System {
   ByteArray FileRead(const std::string& path) override;
   bool FileDelete(const std::string& path) override;
   bool FileWrite(const std::string& path, const ByteArray& bytes) override;
+  std::string DecodeText(const ByteArray& bytes) override;
   std::vector<std::string> IniSections(const std::string& file) override;
 
   // process_http.cpp
