@@ -110,13 +110,24 @@ int Import(platform::System& sys, const CommandLine& c, std::FILE* out, std::FIL
   routing::EnsureConfigDirectory(sys);
   routing::SplitStore store = routing::SplitStore::Main(sys);
   const importing::ImportReport report = importing::ImportSplitFile(sys, store, sys.RealPath(c.file), c.line);
+  if (report.needsLine) return Fail(err, "a list has no lines of its own: import it with --line GW");
   // A file refused part way, or a store that took not all: the lines on
   // standard error, and a failure.
   const bool failed = report.refusedAt > 0 || report.failed > 0;
   std::FILE* to = failed ? err : out;
   if (report.refusedAt > 0) std::fprintf(to, "%s\n", kOtherLayout);
   if (report.failed > 0) std::fprintf(to, "%s\n", kNotStored);
-  std::fprintf(to, "%s\n", ImportCountText(report.stored).c_str());
+  if (!report.list) {
+    std::fprintf(to, "%s\n", ImportCountText(report).c_str());
+  } else {
+    std::fprintf(to, "imported %d entries\n", report.stored);
+    std::fprintf(to, "a list: %d skipped (no destination Quillon takes), %d already in the split list (left as they are)\n",
+                 report.skipped, report.duplicates);
+    if (report.names) {
+      std::fprintf(to, "note: Quillon routes each name itself, not its subdomains; for whole domains use the router "
+                       "export: quillon --export DIR --format router\n");
+    }
+  }
   return failed ? 1 : 0;
 }
 

@@ -45,6 +45,16 @@ AddMessage MessageOf(const routing::AddOutcome& outcome) {
   return {};
 }
 
-std::string ImportCountText(int count) { return "本次载入[" + std::to_string(count) + "]条配置已完成"; }
+std::string ImportCountText(const importing::ImportReport& report) {
+  std::string text = "本次载入[" + std::to_string(report.stored) + "]条配置已完成";
+  if (!report.list) return text;
+  text += "\r\n跳过无效的行[" + std::to_string(report.skipped) + "]条，已在分流列表中的[" +
+          std::to_string(report.duplicates) + "]条保持不变。";
+  if (report.names) {
+    text += "\r\n列表中的域名只分流名称本身，不含其子域名；要让整个域名（含子域名）走线路，"
+            "请在路由器上使用 quillon --export 目录 --format router。";
+  }
+  return text;
+}
 
 }  // namespace quillon::app

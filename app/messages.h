@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "import/prepared_import.h"
 #include "routing/split_routes.h"
 
 namespace quillon::app {
@@ -62,6 +63,10 @@ inline constexpr char kChooseImportLine[] = "请选择是否更改配置文件�
 inline constexpr char kChooseImportFile[] = "请选择需要载入的配置文件，或将配置文件拖到当前页面";
 inline constexpr char kBrowseTitle[] = "请选择需要载入的配置文件";
 inline constexpr char kOtherLayout[] = "该配置文件不支持直接导入当前版本，请更新最新版的配置文件。";
-std::string ImportCountText(int count);
+inline constexpr char kListNeedsLine[] =
+    "这是一个列表文件，它没有自己的分配线路：请在“更改分配线路”中选择一条线路，再载入。";
+// The count of an import; for a list also what it left out and, once, that a
+// name is routed as itself, not with its subdomains.
+std::string ImportCountText(const importing::ImportReport& report);
 
 }  // namespace quillon::app

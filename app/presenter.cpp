@@ -247,21 +247,26 @@ void Presenter::ConfirmImport() {
     ui_.AskUser(kChooseImportFile, AskOk, kErrorCaption);
     return;
   }
-  lines::LineDirectory lines(sys_);
-  const importing::ImportReport report = importing::ImportSplitFile(
-      sys_, store_, sys_.RealPath(path), line == kKeepLineItem ? std::string() : line,
-      [&](const std::vector<importing::ImportedEntry>& stored) {
-        // Numbered by their place in the file, not renumbered.
-        auto rows = std::make_shared<std::vector<Row>>();
-        for (const auto& e : stored) {
-          rows->push_back(SplitRow(platform::ToText(e.position), e.entry, lines.ConnectionNameOf(e.entry.line)));
-        }
-        ui_.Queue([this, rows] {
-          for (Row& row : *rows) ui_.ListAppendFilledRow(kList, std::move(row), -1);
+  // A large file takes a while: the window keeps answering meanwhile.
+  workers_.Start([this, path = sys_.RealPath(path), line = line == kKeepLineItem ? std::string() : line] {
+    lines::LineDirectory lines(sys_);
+    const importing::ImportReport report = importing::ImportSplitFile(
+        sys_, store_, path, line, [&](const std::vector<importing::ImportedEntry>& stored) {
+          // Numbered by their place in the file, not renumbered.
+          auto rows = std::make_shared<platform::ListRows>();
+          rows->reserve(stored.size());
+          for (const auto& e : stored) {
+            rows->Append(SplitRow(platform::ToText(e.position), e.entry, lines.ConnectionNameOf(e.entry.line)));
+          }
+          ui_.Queue([this, rows] { ui_.ListAppendRows(kList, std::move(*rows)); });
         });
-      });
-  if (report.refusedAt > 0) ui_.AskUser(kOtherLayout, AskOk, kErrorCaption);
-  ui_.AskUser(ImportCountText(report.stored), AskOk);
+    if (report.needsLine) {
+      ui_.AskUser(kListNeedsLine, AskOk, kErrorCaption);
+      return;
+    }
+    if (report.refusedAt > 0) ui_.AskUser(kOtherLayout, AskOk, kErrorCaption);
+    ui_.AskUser(ImportCountText(report), AskOk);
+  });
 }
 
 void Presenter::ChooseImportFile() {

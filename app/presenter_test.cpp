@@ -265,10 +265,32 @@ TEST_F(PresenterTest, TheImportChecksItsInputsAndCountsWhatItStored) {
   ui.texts[Control::组合框3] = "/in/p.ini";
   ui.answers = {AnswerOk, AnswerOk};
   ui.Fire(Control::按钮8, Event::Clicked);
+  EXPECT_EQ(home.Value("a.test", "xl"), "(none)") << "the import runs on a worker, off the window's thread";
+  home.sys.RunPendingWorkers();
   EXPECT_EQ(home.Value("a.test", "xl"), FakeHome::kLine2) << "the keep item keeps the file's line";
   EXPECT_EQ(ui.rows, (std::vector<Row>{{"1", "a.test", FakeHome::kLine2, "WLAN", "开启", ""}}));
+  importing::ImportReport one;
+  one.stored = 1;
   EXPECT_EQ(std::vector<Box>(ui.boxes.end() - 2, ui.boxes.end()),
-            (Boxes{{kOtherLayout, 0, kErrorCaption}, {ImportCountText(1), 0, platform::kDefaultCaption}}));
+            (Boxes{{kOtherLayout, 0, kErrorCaption}, {ImportCountText(one), 0, platform::kDefaultCaption}}));
+  // A list: it has no lines, so the keep item is refused; with a line its
+  // entries are added, and the count says what was left out and that names
+  // are routed as themselves.
+  home.sys.files["/in/list.txt"] = "a.test\nc.test\n# x\n&bad\n";
+  ui.texts[Control::组合框3] = "/in/list.txt";
+  ui.answers = {AnswerOk, AnswerOk};
+  ui.Fire(Control::按钮8, Event::Clicked);
+  home.sys.RunPendingWorkers();
+  EXPECT_EQ(ui.boxes.back(), (Box{kListNeedsLine, 0, kErrorCaption}));
+  ui.texts[Control::组合框4] = FakeHome::kLine1;
+  ui.answers = {AnswerOk, AnswerOk};
+  ui.Fire(Control::按钮8, Event::Clicked);
+  home.sys.RunPendingWorkers();
+  EXPECT_EQ(ui.rows.back(), (Row{"2", "c.test", FakeHome::kLine1, "以太网", "开启", ""}));
+  EXPECT_EQ(ui.boxes.back().text,
+            "本次载入[1]条配置已完成\r\n跳过无效的行[1]条，已在分流列表中的[1]条保持不变。\r\n"
+            "列表中的域名只分流名称本身，不含其子域名；要让整个域名（含子域名）走线路，"
+            "请在路由器上使用 quillon --export 目录 --format router。");
 }
 
 // The program with one worker in its minute's pause and one in a lookup that

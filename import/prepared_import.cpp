@@ -1,6 +1,9 @@
 #include "import/prepared_import.h"
 
+#include "import/shared_list.h"
 #include "platform/safety.h"
+
+#include <unordered_set>
 
 namespace quillon::importing {
 
@@ -9,6 +12,14 @@ namespace {
 // Sections stored per replacement of the store: large files reach the disk
 // in a few atomic steps, each keeping what came before.
 constexpr std::size_t kSectionsPerBatch = 2000;
+
+// The store's names as the INI services match them: ASCII case aside.
+std::string Folded(std::string name) {
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return name;
+}
 
 }  // namespace
 
@@ -34,8 +45,35 @@ ImportReport ImportSplitFile(platform::System& sys, routing::SplitStore& store, 
     });
     batch.clear();
   };
+  std::vector<routing::StoredSection> sections = routing::SplitStore(sys, path).Sections();
+  if (sections.empty()) {
+    const ListReading list = ReadSharedList(sys.DecodeText(sys.FileRead(path)));
+    report.list = true;
+    report.names = list.names;
+    report.skipped = list.skipped;
+    if (line.empty()) {
+      report.needsLine = !list.destinations.empty();
+      return report;
+    }
+    if (!platform::IsGatewayText(line)) {
+      report.skipped += static_cast<int>(list.destinations.size());
+      return report;
+    }
+    std::unordered_set<std::string> known;
+    for (std::string& name : store.Names()) known.insert(Folded(std::move(name)));
+    for (const ListReading::Destination& d : list.destinations) {
+      if (!known.insert(Folded(d.text)).second) {
+        ++report.duplicates;
+        continue;
+      }
+      batch.push_back({d.line, {d.text, line, routing::kEnabled, ""}});
+      if (batch.size() == kSectionsPerBatch) flush();
+    }
+    flush();
+    return report;
+  }
   int position = 0;
-  for (routing::StoredSection& s : routing::SplitStore(sys, path).Sections()) {
+  for (routing::StoredSection& s : sections) {
     ++position;
     if (s.otherLayout) {
       report.refusedAt = position;

@@ -23,6 +23,10 @@ class ListRows {
   std::size_t size() const { return rows_.size(); }
   void reserve(std::size_t n) { rows_.reserve(n); }
   void Append(const Row& cells) { rows_.push_back(Joined(cells)); }
+  // Moves every row of `more` to the end.
+  void Append(ListRows&& more) {
+    rows_.insert(rows_.end(), std::make_move_iterator(more.rows_.begin()), std::make_move_iterator(more.rows_.end()));
+  }
   // The cell's text; empty for a cell the row does not have.
   std::string_view Cell(std::size_t row, std::size_t column) const {
     if (row >= rows_.size()) return {};

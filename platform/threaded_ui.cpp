@@ -143,6 +143,12 @@ void ThreadedUi::ListAppendFilledRow(ControlId list, Row cells, int numberColumn
   Async([this, shared, numberColumn] { AppendFilledRowHere(std::move(*shared), numberColumn); });
 }
 
+void ThreadedUi::ListAppendRows(ControlId list, ListRows rows) {
+  if (!IsList(list)) return;
+  auto shared = std::make_shared<ListRows>(std::move(rows));
+  Async([this, shared] { AppendRowsHere(std::move(*shared)); });
+}
+
 int ThreadedUi::AskUser(const std::string& text, int style, const std::string& caption) {
   // A box that cannot be shown any more answers as its Esc would.
   const int gone = (style & 0xF) == AskOkCancel ? AnswerCancel : AnswerOk;

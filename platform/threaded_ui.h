@@ -36,6 +36,7 @@ class ThreadedUi : public Ui {
   int ListRowCount(ControlId list) override;
   void ListReplaceRows(ControlId list, ListRows rows) override;
   void ListAppendFilledRow(ControlId list, Row cells, int numberColumn) override;
+  void ListAppendRows(ControlId list, ListRows rows) override;
   int AskUser(const std::string& text, int style, const std::string& caption = kDefaultCaption) override;
   std::string BrowseForPath(const std::string& title, bool includeFiles) override;
   void PopupMenu(ControlId menu) override;
@@ -71,6 +72,7 @@ class ThreadedUi : public Ui {
   virtual int RowCountHere() = 0;
   virtual void ReplaceRowsHere(ListRows rows) = 0;
   virtual void AppendFilledRowHere(Row cells, int numberColumn) = 0;
+  virtual void AppendRowsHere(ListRows rows) = 0;
   virtual int AskHere(const std::string& text, int style, const std::string& caption) = 0;
   virtual std::string BrowseHere(const std::string& title, bool includeFiles) = 0;
   virtual void PopupHere(ControlId menu) = 0;

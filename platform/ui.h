@@ -58,8 +58,10 @@ class Ui {
   // every row replaced at once,
   virtual void ListReplaceRows(ControlId list, ListRows rows) = 0;
   // one row appended; when `numberColumn` >= 0 that cell gets the row count
-  // after the append, as decimal text.
+  // after the append, as decimal text,
   virtual void ListAppendFilledRow(ControlId list, Row cells, int numberColumn) = 0;
+  // rows appended as they are.
+  virtual void ListAppendRows(ControlId list, ListRows rows) = 0;
 
   // ---- Dialogs and the shell ------------------------------------------------
   // Message box; the index of the chosen button (AskResult). Esc and the

@@ -69,6 +69,14 @@ void FakeUi::ListReplaceRows(ControlId, ListRows newRows) {
   selectedRow = -1;
 }
 
+void FakeUi::ListAppendRows(ControlId, ListRows more) {
+  std::lock_guard<std::recursive_mutex> hold(lock);
+  for (std::size_t i = 0; i < more.size(); ++i) {
+    rows.push_back(more.At(i));
+    rows.back().resize(columns_);
+  }
+}
+
 void FakeUi::ListAppendFilledRow(ControlId, Row cells, int numberColumn) {
   std::lock_guard<std::recursive_mutex> hold(lock);
   cells.resize(columns_);

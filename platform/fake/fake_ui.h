@@ -62,6 +62,7 @@ class FakeUi : public Ui {
   int ListRowCount(ControlId list) override;
   void ListReplaceRows(ControlId list, ListRows newRows) override;
   void ListAppendFilledRow(ControlId list, Row cells, int numberColumn) override;
+  void ListAppendRows(ControlId list, ListRows more) override;
   int AskUser(const std::string& text, int style, const std::string& caption) override;
   std::string BrowseForPath(const std::string& title, bool includeFiles) override;
   void PopupMenu(ControlId menu) override;

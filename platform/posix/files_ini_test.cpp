@@ -179,6 +179,16 @@ TEST_F(PosixIniStore, FilesFromWindowsAreReadAsUtf8AndLeftUntouched) {
   EXPECT_EQ(system_.IniSections(dir_ + "/gbk.ini"), std::vector<std::string>{"\xE4\xB8\xAD\xE6\x96\x87.test"});
 }
 
+TEST(PosixDecodeText, ListsInEachEncodingReadAsTheSameText) {
+  PosixSystem sys;
+  const std::string text = "# \xE5\xA4\x87\xE6\xB3\xA8\r\na.test\r\n";  // # 备注, a.test
+  EXPECT_EQ(sys.DecodeText("# \xB1\xB8\xD7\xA2\r\na.test\r\n"), text);        // GBK
+  EXPECT_EQ(sys.DecodeText("\xEF\xBB\xBF" + text), text);                          // UTF-8, marked
+  EXPECT_EQ(sys.DecodeText(text), text);                                            // UTF-8
+  EXPECT_EQ(sys.DecodeText(std::string("\xFF\xFE#\0 \0\x07\x59\xe8\x6c\r\0\n\0a\0.\0t\0e\0s\0t\0\r\0\n\0", 30)),
+            text);  // UTF-16LE
+}
+
 TEST_F(PosixIniStore, ALongValueIsCutAtTheLastWholeCharacter) {
   // After "xx" the 10,239-byte limit falls inside a three- and a four-byte
   // character alike; what comes back is still UTF-8.

@@ -58,4 +58,12 @@ void ListModel::AppendFilledRow(Row cells, int numberColumn) {
   endInsertRows();
 }
 
+void ListModel::AppendRows(ListRows rows) {
+  if (rows.size() == 0) return;
+  const int first = Rows();
+  beginInsertRows(QModelIndex(), first, first + static_cast<int>(rows.size()) - 1);
+  rows_.Append(std::move(rows));
+  endInsertRows();
+}
+
 }  // namespace quillon::platform::qt

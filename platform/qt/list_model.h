@@ -35,6 +35,8 @@ class ListModel final : public QAbstractTableModel {
   // Appends a filled row; when `numberColumn` is a column, that cell gets the
   // row count after the append.
   void AppendFilledRow(Row cells, int numberColumn);
+  // Appends rows as they are, in one step.
+  void AppendRows(ListRows rows);
 
  private:
   bool Valid(int row, int column) const;

@@ -299,6 +299,8 @@ int QtUi::SelectedRowHere() {
   return first;
 }
 
+void QtUi::AppendRowsHere(ListRows rows) { window_->listModel()->AppendRows(std::move(rows)); }
+
 // ---- dialogs and the shell ------------------------------------------------------
 
 int QtUi::AskHere(const std::string& text, int style, const std::string& caption) {

@@ -132,6 +132,8 @@ int Win32Ui::RowCountHere() { return window_->RowCount(); }
 void Win32Ui::ReplaceRowsHere(ListRows rows) { window_->ReplaceRows(std::move(rows)); }
 void Win32Ui::AppendFilledRowHere(Row cells, int numberColumn) { window_->AppendFilledRow(std::move(cells), numberColumn); }
 
+void Win32Ui::AppendRowsHere(ListRows rows) { window_->AppendRows(std::move(rows)); }
+
 // ---- dialogs and the shell ------------------------------------------------------
 
 int Win32Ui::AskHere(const std::string& text, int style, const std::string& caption) {

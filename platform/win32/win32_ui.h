@@ -57,6 +57,7 @@ class Win32Ui final : public ThreadedUi {
   int RowCountHere() override;
   void ReplaceRowsHere(ListRows rows) override;
   void AppendFilledRowHere(Row cells, int numberColumn) override;
+  void AppendRowsHere(ListRows rows) override;
   int AskHere(const std::string& text, int style, const std::string& caption) override;
   std::string BrowseHere(const std::string& title, bool includeFiles) override;
   void PopupHere(ControlId menu) override;

@@ -434,6 +434,13 @@ void Win32Window::AppendFilledRow(Row cells, int numberColumn) {
   SendMessageA(list_, LVM_REDRAWITEMS, rows_.size() - 1, static_cast<LPARAM>(rows_.size() - 1));
 }
 
+void Win32Window::AppendRows(ListRows rows) {
+  if (list_ == nullptr || rows.size() == 0) return;
+  rows_.Append(std::move(rows));
+  SendMessageA(list_, LVM_SETITEMCOUNT, rows_.size(), LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+  InvalidateRect(list_, nullptr, TRUE);
+}
+
 // ---- menu and drops ---------------------------------------------------------------
 
 void Win32Window::Popup(ControlId menu) {

@@ -75,6 +75,7 @@ class Win32Window {
   int RowCount() const { return static_cast<int>(rows_.size()); }
   void ReplaceRows(ListRows rows);
   void AppendFilledRow(Row cells, int numberColumn);
+  void AppendRows(ListRows rows);
 
   // Shows the menu's pop-up at the pointer + (3, 3); the chosen item's
   // Event::Chosen comes after the caller has returned.

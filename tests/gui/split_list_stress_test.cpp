@@ -45,6 +45,9 @@ class TypingWindow final : public platform::Ui {
     std::string text = ui_.ReadControlText(c);
     return c == Control::编辑框2 ? Added(typed++) : text;
   }
+  void ListAppendRows(platform::ControlId list, platform::ListRows rows) override {
+    ui_.ListAppendRows(list, std::move(rows));
+  }
   void ListAppendFilledRow(platform::ControlId list, Row cells, int numberColumn) override {
     ui_.ListAppendFilledRow(list, std::move(cells), numberColumn);
     ++appended;
