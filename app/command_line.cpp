@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/split_rows.h"
 #include "import/prepared_import.h"
+#include "import/router_export.h"
 #include "lines/lines.h"
 #include "platform/safety.h"
 #include "quillon/site.h"
@@ -36,7 +37,8 @@ constexpr Option kOptions[] = {
     {"--list", nullptr, nullptr, Action::List, "", "the split list, tab-separated"},
     {"--add", "DEST", &CommandLine::destination, Action::Add, " --line GW [--note TEXT]", "look DEST up and store it"},
     {"--import", "FILE", &CommandLine::file, Action::Import, " [--line GW]", "import a prepared split file"},
-    {"--export", "FILE", &CommandLine::file, Action::Export, "", "write the list as a prepared file"},
+    {"--export", "FILE", &CommandLine::file, Action::Export, " [--format router]",
+     "write the list as a prepared file (router: into folder FILE)"},
     {"--apply", nullptr, nullptr, Action::Apply, "", "route every entry once"},
     {"--clear", nullptr, nullptr, Action::Clear, "", "remove every route Quillon made"},
     {"--why", "DEST", &CommandLine::destination, Action::Why, "", "how DEST is routed, and why"},
@@ -46,6 +48,7 @@ constexpr Option kOptions[] = {
     {"-h", nullptr, nullptr, Action::Help, nullptr, nullptr},
     {"--line", "GW", &CommandLine::line, Action::Window, nullptr, nullptr},
     {"--note", "TEXT", &CommandLine::note, Action::Window, nullptr, nullptr},
+    {"--format", "router", &CommandLine::format, Action::Window, nullptr, nullptr},
     {"--home", "DIR", &CommandLine::home, Action::Window, nullptr, nullptr},
     {"--site", "HOST[:PORT]", &CommandLine::site, Action::Window, nullptr, nullptr},
 };
@@ -140,6 +143,27 @@ int Export(platform::System& sys, const CommandLine& c, std::FILE* out, std::FIL
     if (!written) return Fail(err, "cannot write " + c.file);
   }
   std::fprintf(out, "exported %zu entries to %s\n", entries.size(), c.file.c_str());
+  return 0;
+}
+
+// The split list as files for a router's dnsmasq and nftables, in the folder
+// c.file (made when missing).
+int ExportRouter(platform::System& sys, const CommandLine& c, std::FILE* out, std::FILE* err) {
+  const importing::RouterExport r = importing::MakeRouterExport(routing::SplitStore::Main(sys).Entries());
+  if (!sys.FileExists(c.file)) sys.CreateDirectory(c.file);
+  const std::string sep = sys.PathSeparator();
+  const std::string dir = c.file.size() > sep.size() && c.file.ends_with(sep) ? c.file : c.file + sep;
+  const std::pair<const char*, const std::string*> files[] = {{importing::kRouterDnsmasqFile, &r.files.dnsmasq},
+                                                              {importing::kRouterNftFile, &r.files.nftables},
+                                                              {importing::kRouterScriptFile, &r.files.script}};
+  for (const auto& [name, text] : files) {
+    if (!sys.FileWrite(dir + name, *text)) return Fail(err, "cannot write " + dir + name);
+    std::fprintf(out, "wrote %s%s\n", dir.c_str(), name);
+  }
+  std::fprintf(out, "lines %d, names %d, networks %d, skipped %d (neither a plain name, an address nor a prefix)\n",
+               r.lines, r.names, r.networks, r.skipped);
+  std::fprintf(out, "On the router each name stands for its domain and all its subdomains; Quillon on a machine "
+                    "routes the names themselves.\n");
   return 0;
 }
 
@@ -268,7 +292,7 @@ std::string UsageText() {
 bool ParseCommandLine(const std::vector<std::string>& args, const std::function<const char*(const char*)>& getenv,
                       CommandLine& command, std::string& error) {
   command = CommandLine{};
-  bool homeGiven = false, siteGiven = false, noteGiven = false;
+  bool homeGiven = false, siteGiven = false, noteGiven = false, formatGiven = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const std::string name = a.substr(0, a.find('='));
@@ -300,6 +324,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::function<
     homeGiven = homeGiven || name == "--home";
     siteGiven = siteGiven || name == "--site";
     noteGiven = noteGiven || name == "--note";
+    formatGiven = formatGiven || name == "--format";
     command.lineGiven = command.lineGiven || name == "--line";
   }
   if (!homeGiven) {
@@ -317,6 +342,10 @@ bool ParseCommandLine(const std::vector<std::string>& args, const std::function<
     error = "--line goes with --add or --import";
   } else if (noteGiven && a != Action::Add) {
     error = "--note goes with --add";
+  } else if (formatGiven && a != Action::Export) {
+    error = "--format goes with --export";
+  } else if (formatGiven && command.format != "router") {
+    error = "--format takes router";
   } else if (command.lineGiven && !platform::IsGatewayText(command.line)) {
     error = "--line " + command.line + " is not the dotted IPv4 address of a gateway";
   } else if ((a == Action::Import || a == Action::Export) && command.file.empty()) {
@@ -340,7 +369,8 @@ int RunCommandLine(platform::System& sys, const CommandLine& command, std::FILE*
     case Action::List: return List(sys, out);
     case Action::Add: return Add(sys, command, out, err);
     case Action::Import: return Import(sys, command, out, err);
-    case Action::Export: return Export(sys, command, out, err);
+    case Action::Export:
+      return command.format.empty() ? Export(sys, command, out, err) : ExportRouter(sys, command, out, err);
     case Action::Apply: return Apply(sys, out, err);
     case Action::Clear: return Clear(sys, out, err);
     case Action::Autostart: return Autostart(sys, command, out, err);

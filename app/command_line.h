@@ -24,6 +24,7 @@ struct CommandLine {
   std::string line;         // --line
   std::string note;         // --note
   std::string autostart;    // --autostart: on or off
+  std::string format;       // --format: router (with --export DIR); empty: a prepared file
   bool lineGiven = false;
 };
 

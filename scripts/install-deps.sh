@@ -11,6 +11,8 @@ PACKAGES=(
   libcpp-httplib-dev libc-ares-dev
   # tests
   googletest libgtest-dev libgmock-dev dnsmasq-base iproute2 util-linux strace
+  # the router export's test: the nft that loads the exported file
+  nftables
   # the Debian package and its test (its post-install step runs addgroup);
   # useradd and groupadd make the route helper's test users
   dpkg-dev file libcap2-bin desktop-file-utils adduser passwd
