@@ -308,26 +308,7 @@ std::string ScriptFile(const std::vector<Line>& lines) {
 }  // namespace
 
 bool IsPlainDnsName(std::string_view name) {
-  if (name.empty() || name.size() > 253) return false;
-  bool numeric = true;
-  int labels = 0;
-  std::size_t start = 0;
-  while (true) {
-    std::size_t end = name.find('.', start);
-    if (end == std::string_view::npos) end = name.size();
-    const std::string_view label = name.substr(start, end - start);
-    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') return false;
-    for (const char c : label) {
-      const bool digit = c >= '0' && c <= '9';
-      const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-      if (!digit && !letter && c != '-') return false;
-      numeric = numeric && digit;
-    }
-    ++labels;
-    if (end == name.size()) break;
-    start = end + 1;
-  }
-  return labels >= 2 && !numeric;
+  return platform::HostNameLabels(name, false) >= 2 && name.find_first_not_of("0123456789.") != std::string_view::npos;
 }
 
 RouterExport MakeRouterExport(const std::vector<routing::SplitEntry>& entries) {

@@ -15,27 +15,6 @@ std::string_view Trim(std::string_view s) {
   return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
 }
 
-// A host name: labels of 1..63 bytes (letters, digits, '-', '_' or bytes of
-// non-ASCII characters, not starting or ending with '-'), at most 253 bytes.
-bool IsHostName(std::string_view name) {
-  if (name.empty() || name.size() > 253 || name.back() == '.') return false;
-  std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = name.find('.', start);
-    if (end == std::string_view::npos) end = name.size();
-    const std::string_view label = name.substr(start, end - start);
-    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') return false;
-    for (const char c : label) {
-      const auto b = static_cast<unsigned char>(c);
-      const bool ok = b >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '-' || c == '_';
-      if (!ok) return false;
-    }
-    start = end + 1;
-  }
-  return true;
-}
-
 // Whether a list may give `text` as a destination, and whether it is a name.
 bool Takes(std::string_view text, bool& name) {
   if (!platform::IsSafeDestination(text)) return false;
@@ -43,7 +22,7 @@ bool Takes(std::string_view text, bool& name) {
   if (prefix.form == platform::PrefixEntry::Valid) return platform::IsRoutablePrefix(prefix.prefix);
   if (prefix.form != platform::PrefixEntry::NotAPrefix) return false;
   if (platform::ParseIpv4(text)) return true;
-  name = IsHostName(text) && text.find_first_not_of("0123456789.") != std::string_view::npos;
+  name = platform::HostNameLabels(text, true) > 0 && text.find_first_not_of("0123456789.") != std::string_view::npos;
   return name;
 }
 

@@ -86,4 +86,21 @@ bool IsSafeDestination(std::string_view text, CharRule rule) {
   return true;
 }
 
+int HostNameLabels(std::string_view name, bool wide) {
+  if (name.empty() || name.size() > 253) return 0;
+  int labels = 0;
+  for (std::size_t start = 0; start <= name.size(); ++labels) {
+    std::size_t end = name.find('.', start);
+    if (end == std::string_view::npos) end = name.size();
+    const std::string_view label = name.substr(start, end - start);
+    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') return 0;
+    for (const char c : label) {
+      const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';
+      if (!plain && !(wide && (c == '_' || static_cast<unsigned char>(c) >= 0x80))) return 0;
+    }
+    start = end + 1;
+  }
+  return labels;
+}
+
 }  // namespace quillon::platform

@@ -44,4 +44,10 @@ inline constexpr std::size_t kDestinationLimit = 1024;
 // the like) are refused, as is a broken multi-byte character.
 bool IsSafeDestination(std::string_view text, CharRule rule = SystemCharRule());
 
+// The labels of a host name, or 0 when `name` is none: at most 253 bytes,
+// labels of 1..63 bytes none of which starts or ends with '-', made of ASCII
+// letters, digits and '-', and with `wide` also of '_' and non-ASCII bytes
+// (whose characters IsSafeDestination checks).
+int HostNameLabels(std::string_view name, bool wide);
+
 }  // namespace quillon::platform
