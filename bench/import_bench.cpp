@@ -1,14 +1,16 @@
 // Benchmark of the import of prepared split files with the real logic and
 // the Linux INI engine: for each N, a prepared file of N sections imported
 // into an empty split store, then the same file again onto one chosen line
-// (every section then exists and has its line rewritten in place). It reports the wall time of each and
-// the number of times the store file was replaced on disk, counted with
-// inotify (a replacement is a rename onto http.ini).
+// (every section then exists and has its line rewritten in place), then a
+// shared list of N lines (names, addresses, prefixes, the resolver's form
+// and comments) onto a line into an empty store. It reports the wall time of
+// each and the number of times the store file was replaced on disk, counted
+// with inotify (a replacement is a rename onto http.ini).
 //
 //   quillon_bench_import [N...]      (default: 1000 10000)
 //
 // Needs no root: nothing here touches the network. Output: one line per
-// import, "N=... run=first|again ms=... replacements=... stored=...".
+// import, "N=... run=first|again|list ms=... replacements=... stored=...".
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -71,6 +73,28 @@ void Measure(int n) {
     std::printf("N=%d run=%s ms=%.1f replacements=%d stored=%d\n", n, run.c_str(), ms, Replacements(fd, "http.ini"),
                 report.stored);
   }
+  // A shared list of N lines into an empty store.
+  fs::remove(config + "/http.ini");
+  const fs::path list = home / "list.txt";
+  {
+    std::ofstream out(list, std::ios::binary);
+    for (int i = 0; i < n; ++i) {
+      switch (i % 10) {
+        case 0: out << "# part " << i << "\n"; break;
+        case 1: out << "server=/a" << i << ".example.test/b" << i << ".example.test/198.51.100.53\n"; break;
+        case 2: out << "11." << (i >> 16 & 255) << "." << (i >> 8 & 255) << "." << (i & 255) << "\n"; break;
+        case 3: out << "12." << (i >> 8 & 255) << "." << (i & 255) << ".0/24\n"; break;
+        default: out << "host" << i << ".cdn.example.test\n";
+      }
+    }
+  }
+  routing::SplitStore fresh = routing::SplitStore::Main(*sys);
+  Replacements(fd, "http.ini");
+  const auto start = std::chrono::steady_clock::now();
+  const importing::ImportReport report = importing::ImportSplitFile(*sys, fresh, list.string(), "198.51.100.1");
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  std::printf("N=%d run=list ms=%.1f replacements=%d stored=%d\n", n, ms, Replacements(fd, "http.ini"),
+              report.stored);
   close(fd);
   fs::remove_all(home);
 }

@@ -3,14 +3,17 @@
 #include "import/shared_list.h"
 #include "platform/safety.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 namespace quillon::importing {
 
 namespace {
 
-// Sections stored per replacement of the store: large files reach the disk
-// in a few atomic steps, each keeping what came before.
+// Sections stored per replacement of the store, at first: large files reach
+// the disk in a few atomic steps, each keeping what came before. Each later
+// step takes as many as all before it, so a file of N sections costs a few
+// times N bytes written, not N * N / 2000.
 constexpr std::size_t kSectionsPerBatch = 2000;
 
 // The store's names as the INI services match them: ASCII case aside.
@@ -45,6 +48,9 @@ ImportReport ImportSplitFile(platform::System& sys, routing::SplitStore& store, 
     });
     batch.clear();
   };
+  const auto full = [&] {
+    return batch.size() >= std::max<std::size_t>(kSectionsPerBatch, static_cast<std::size_t>(report.stored + report.failed));
+  };
   std::vector<routing::StoredSection> sections = routing::SplitStore(sys, path).Sections();
   if (sections.empty()) {
     const ListReading list = ReadSharedList(sys.DecodeText(sys.FileRead(path)));
@@ -67,7 +73,7 @@ ImportReport ImportSplitFile(platform::System& sys, routing::SplitStore& store, 
         continue;
       }
       batch.push_back({d.line, {d.text, line, routing::kEnabled, ""}});
-      if (batch.size() == kSectionsPerBatch) flush();
+      if (full()) flush();
     }
     flush();
     return report;
@@ -86,7 +92,7 @@ ImportReport ImportSplitFile(platform::System& sys, routing::SplitStore& store, 
       continue;
     }
     batch.push_back({position, std::move(s.entry)});
-    if (batch.size() == kSectionsPerBatch) flush();
+    if (full()) flush();
   }
   flush();
   return report;
