@@ -93,6 +93,60 @@ TEST_F(NetnsCommandLine, EveryActionWithItsOutputAndExitCode) {
   }
 }
 
+TEST_F(NetnsCommandLine, PrefixesAndSharedListsRouteExactlyAndSteadily) {
+  TestDns dns(std::map<std::string, Texts>{{"a.example.test", {"198.18.20.1"}}, {"b.example.test", {"198.18.21.1"}}});
+  ASSERT_TRUE(dns.Ready());
+  ProgramRun r = Quillon({"--add", "198.18.64.0/18", "--line", "198.51.100.1"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  r = Quillon({"--add", "198.18.64.1/18", "--line", "198.51.100.1"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_THAT(r.err, HasSubstr("198.18.64.0/18"));
+
+  // A list in each form and encoding: a provider's prefixes in UTF-16LE, a
+  // domain list in GBK, the resolver's form in UTF-8 with its mark.
+  const std::string prefixes = home_ + "/prefixes.txt", names = home_ + "/names.txt", forms = home_ + "/forms.conf";
+  std::ofstream(prefixes) << std::string("\xFF\xFE" "1\0" "9\0" "8\0" ".\0" "1\0" "8\0" ".\0" "1\0" "2\0" "8\0"
+                                         ".\0" "0\0" "/\0" "1\0" "7\0" "\n\0", 34);  // 198.18.128.0/17
+  std::ofstream(names) << "# \xD3\xF2\xC3\xFB\r\na.example.test\r\n198.18.64.0/18\r\n";  // # 域名 (GBK)
+  std::ofstream(forms) << "\xEF\xBB\xBFserver=/b.example.test/bad&x/127.0.0.1\n";
+  r = Quillon({"--import", names});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_THAT(r.err, HasSubstr("--line"));
+  r = Quillon({"--import", names, "--line", "192.0.2.1"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_THAT(Lines(r.out), ::testing::ElementsAre(
+                                "imported 1 entries",
+                                "a list: 0 skipped (no destination Quillon takes), 1 already in the split list (left "
+                                "as they are)",
+                                ::testing::StartsWith("note: Quillon routes each name itself")));
+  for (const std::string& list : {prefixes, forms}) {
+    r = Quillon({"--import", list, "--line", "192.0.2.1"});
+    EXPECT_THAT(r.out, HasSubstr("imported 1 entries\n")) << list << r.err;
+  }
+  EXPECT_THAT(Lines(Quillon({"--list"}).out),
+              ::testing::ElementsAre(::testing::StartsWith("1\t198.18.64.0/18\t198.51.100.1\t"),
+                                     ::testing::StartsWith("2\ta.example.test\t192.0.2.1\t"),
+                                     ::testing::StartsWith("3\t198.18.128.0/17\t192.0.2.1\t"),
+                                     ::testing::StartsWith("4\tb.example.test\t192.0.2.1\t")));
+
+  r = Quillon({"--apply"});
+  EXPECT_EQ(r.out, "routes added 4, replaced 0, deleted 0, already right 0\n") << r.err;
+  const Texts routes = RouteTexts();
+  for (const char* route : {"198.18.64.0/18 via 198.51.100.1", "198.18.128.0/17 via 192.0.2.1",
+                            "198.18.20.0/24 via 192.0.2.1", "198.18.21.0/24 via 192.0.2.1"}) {
+    EXPECT_EQ(std::count_if(routes.begin(), routes.end(),
+                            [&](const std::string& t) { return t.rfind(std::string(route) + " ", 0) == 0; }),
+              1)
+        << route;
+  }
+  RouteMonitor monitor;
+  ASSERT_TRUE(monitor.Mark());
+  r = Quillon({"--apply"});
+  EXPECT_EQ(r.out, "routes added 0, replaced 0, deleted 0, already right 4\n");
+  ASSERT_TRUE(monitor.Mark());
+  EXPECT_EQ(monitor.Since(), Texts{});
+}
+
 TEST_F(NetnsCommandLine, WithoutTheRightToRouteItSaysSoOnceAndLeavesTheStore) {
   TestDns dns(std::map<std::string, Texts>{{"video.example.test", {"198.18.1.5"}}});
   ASSERT_TRUE(dns.Ready());
