@@ -104,6 +104,24 @@ TEST_F(WineSplitRouting, EveryEntryIsLookedUpAndRoutedInStoreOrder) {
             std::string::npos);
 }
 
+// A prefix entry is routed as it stands, with its own mask in both
+// commands and no lookup; a disabled one only loses its route.
+TEST_F(WineSplitRouting, APrefixIsRoutedWithItsOwnMaskAndNoLookup) {
+  Store("198.18.64.0/18", "192.0.2.1", "1");
+  Store("multi.example.test", "192.0.2.1", "1");
+  Store("36.0.0.0/10", "198.51.100.1", "0");
+  Store("198.18.9.0/32", "203.0.113.1", "1");
+
+  router_.RouteAllEntries();
+
+  EXPECT_EQ(tools_.Recorded(),
+            Pass({{"route delete 198.18.64.0 mask 255.255.192.0", "route add 198.18.64.0 mask 255.255.192.0 192.0.2.1"},
+                  Routed("multi.example.test", {"198.18.1.0", "198.18.1.0", "198.18.2.0"}, "192.0.2.1"),
+                  {"route delete 36.0.0.0 mask 255.192.0.0"},
+                  {"route delete 198.18.9.0 mask 255.255.255.255",
+                   "route add 198.18.9.0 mask 255.255.255.255 203.0.113.1"}}));
+}
+
 // A stored destination or line that would add a command of its own to cmd's
 // command line never gets there: the destination is not looked up at all,
 // the line never reaches route, and neither makes its file.
