@@ -36,7 +36,7 @@ struct Option {
 constexpr Option kOptions[] = {
     {"--list", nullptr, nullptr, Action::List, "", "the split list, tab-separated"},
     {"--add", "DEST", &CommandLine::destination, Action::Add, " --line GW [--note TEXT]", "look DEST up and store it"},
-    {"--import", "FILE", &CommandLine::file, Action::Import, " [--line GW]", "import a prepared split file"},
+    {"--import", "FILE", &CommandLine::file, Action::Import, " [--line GW]", "import a prepared split file or a shared list"},
     {"--export", "FILE", &CommandLine::file, Action::Export, " [--format router]",
      "write the list as a prepared file (router: into folder FILE)"},
     {"--apply", nullptr, nullptr, Action::Apply, "", "route every entry once"},
