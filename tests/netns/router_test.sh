@@ -27,11 +27,16 @@ done
 work=$(mktemp -d)
 pids=()
 cleanup() {
+  # The servers run in subshells (in_router ... &): end what runs in the
+  # namespaces first, so that each subshell reaps its own child, then the
+  # subshells.
+  for ns in client router far; do ip netns pids "$ns" 2>/dev/null | xargs -r kill 2>/dev/null; done
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
   for ns in client router far; do ip netns del "$ns" 2>/dev/null; done
   rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 1' TERM INT HUP
 
 passed=0 failed=0
 pass() { passed=$((passed + 1)); }
