@@ -57,7 +57,8 @@ dns_records=(
 
 # The split store: each section a destination, xl its line, zt "1" enabled,
 # bz a note. mail.example.test is disabled, so its network gets no route;
-# 198.18.40.1 is an address, routed without a lookup.
+# 198.18.40.1 is an address, routed without a lookup; 198.18.64.0/18 a
+# prefix, routed exactly as it stands.
 write_store() {
   cat >"$1" <<'EOF'
 [video.example.test]
@@ -76,14 +77,19 @@ zt=1
 xl=203.0.113.1
 bz=一个地址
 zt=1
+[198.18.64.0/18]
+xl=192.0.2.1
+bz=一个前缀
+zt=1
 [mail.example.test]
 xl=198.51.100.1
 bz=已关闭
 zt=-1
 EOF
 }
-# The routes the first pass makes (video: two /24 networks, chat: two).
-expected_routes=6
+# The routes the first pass makes (video: two /24 networks, chat: two, the
+# prefix one).
+expected_routes=7
 
 # ---------------------------------------------------------------- inner part
 #   demo.sh --inside STATE QUILLON SITE_BIN SITE_ROOT SITE_SH SHOT
@@ -174,7 +180,7 @@ if [[ ${1:-} == --inside ]]; then
     echo "    nsenter --net=/proc/$quillon_pid/ns/net ip route"
     if wait_for_routes 600; then
       show_table
-      echo "The split routes (198.18.x.0/24, 198.19.x.0/24) go through the lines of the entries;"
+      echo "The split routes (198.18.x.0/24, 198.19.x.0/24, the prefix 198.18.64.0/18) go through the lines of the entries;"
       echo "mail.example.test is disabled and has none. Close Quillon to end the demo."
     fi
     set +e
@@ -225,7 +231,7 @@ if [[ ${1:-} == --inside ]]; then
     exit 1
   fi
   show_table
-  echo "The split routes (198.18.x.0/24, 198.19.x.0/24) go through the lines of the entries;"
+  echo "The split routes (198.18.x.0/24, 198.19.x.0/24, the prefix 198.18.64.0/18) go through the lines of the entries;"
   echo "mail.example.test is disabled and has none."
   sleep 1  # the window paints the list it has loaded
   import -window root "$shot"
