@@ -105,10 +105,12 @@ if [[ ${1:-} == --inside ]]; then
   # only in the last. Every figure is the median of the runs, with its least
   # and greatest value beside it (other work on the machine shows there).
   runs=${QUILLON_BENCH_RUNS:-3}
+  # The routes of the bench's networks, Quillon's (protocol 77) and those
+  # of `ip route` (the per-process sample); the lines' default routes stay.
   flush_routes() {
-    ip -4 route flush proto 77  # Quillon's own
-    ip -4 route flush proto static
-    ip -4 route flush proto boot
+    ip -4 route flush root 10.0.0.0/8 proto 77
+    ip -4 route flush root 10.0.0.0/8 proto static
+    ip -4 route flush root 10.0.0.0/8 proto boot
   }
   for ((r = 1; r <= runs; r++)); do
     flush_routes
@@ -209,10 +211,11 @@ if [[ ${1:-} == --inside ]]; then
     fi
     echo "service_bounce_routes=$line0"
     # A split route deleted by hand.
-    read -r victim _ gateway _ < <(ip -4 route show proto 77 via 203.0.113.1 | head -n 1)
+    gateway=203.0.113.1
+    read -r victim _ < <(ip -4 route show proto 77 via "$gateway" | head -n 1)
     ip route del "$victim" via "$gateway"
     t0=$(now)
-    if until_count 1 routes77 "$victim" via "$gateway"; then
+    if until_count 1 routes77 exact "$victim" via "$gateway"; then
       echo "service_deleted_s=$(since "$t0")"
     else
       echo "service_deleted_s=-"
@@ -405,7 +408,7 @@ row "Quillon window, empty store: RSS (MB)" rss_mb window_rss_empty_kb
 row "Quillon window, N entries routed: RSS (MB)" rss_mb window_rss_loaded_kb
 row "Quillon window: above the empty window (MB)" window_above_mb
 row "phase: store read (ms)" ms phase_store_read_ms
-row "phase: lookups, 32 at once (ms)" ms phase_lookups_ms
+row "phase: lookups, all at once (ms)" ms phase_lookups_ms
 row "  CPU time, all threads (ms)" v phase_lookups_cpu_ms
 row "phase: the machine's adapters (ms)" ms phase_adapters_ms
 row "phase: answers to requests (ms)" ms phase_answers_ms

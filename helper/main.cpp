@@ -35,8 +35,8 @@ using quillon::platform::RoutePlan;
 using quillon::platform::RouteReport;
 
 // The dynamic linker runs an executable's pre-initialisation functions
-// before the constructors of the shared libraries it loads, and libnl's
-// constructors read NLDBG and NLCB: the environment goes first. At this
+// before the constructors of the shared libraries it loads, which may read
+// the environment: it goes first. At this
 // point the C library has not yet taken `environment` as its environ (its
 // own constructor does that), so the list itself is emptied; clearenv()
 // here would be undone.
