@@ -1,6 +1,9 @@
 #include "routing/split_routes.h"
 
+#include <algorithm>
+#include <string_view>
 #include <unordered_set>
+#include <utility>
 
 #include "platform/safety.h"
 #include "routing/config_paths.h"
@@ -48,26 +51,77 @@ bool RoutesThroughLine(const SplitEntry& entry) {
   return entry.status == kEnabled && platform::IsGatewayText(entry.line);
 }
 
-platform::RoutePlan PlanSplitRoutes(const std::vector<PassEntry>& entries, const std::vector<Prefix>& own) {
-  std::vector<std::vector<Prefix>> networks;
-  networks.reserve(entries.size());
+namespace {
+
+// One entry as the planner sees it: its line's gateway when it routes
+// through it (0: it only takes routes away), and its answer's addresses.
+struct Planned {
+  platform::Ipv4 gateway;
+  const std::vector<platform::Ipv4>* addresses;
+};
+
+bool IsOwn(const Prefix& network, const std::vector<Prefix>& own) {
+  for (const Prefix& o : own) {
+    if (o.Overlaps(network)) return true;
+  }
+  return false;
+}
+
+// PlanSplitRoutes on entries taken apart, with no copy of any answer.
+platform::RoutePlan Plan(const std::vector<Planned>& entries, const std::vector<Prefix>& own) {
+  std::size_t addresses = 0;
+  bool removes = false;
+  for (const Planned& p : entries) {
+    addresses += p.addresses->size();
+    removes = removes || p.gateway == 0;
+  }
+  // What the entries that route ask for: needed only when some entry
+  // takes routes away.
   std::unordered_set<std::uint64_t> asked;
-  for (const PassEntry& p : entries) {
-    networks.push_back(RoutedNetworks(p.answer, own));
-    if (p.listed && RoutesThroughLine(p.entry)) {
-      for (const Prefix& n : networks.back()) asked.insert(Key(n));
+  if (removes) {
+    for (const Planned& p : entries) {
+      if (p.gateway == 0) continue;
+      for (const platform::Ipv4 a : *p.addresses) asked.insert(Key(platform::Network24(a)));
     }
   }
   platform::RoutePlan plan;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const PassEntry& p = entries[i];
-    const platform::Ipv4 gateway =
-        p.listed && RoutesThroughLine(p.entry) ? platform::ParseIpv4(p.entry.line).value_or(0) : 0;
-    for (const Prefix& n : networks[i]) {
-      if (gateway != 0 || asked.count(Key(n)) == 0) plan.routes.push_back({n, gateway, false});
+  plan.routes.reserve(addresses);
+  for (const Planned& p : entries) {
+    for (const platform::Ipv4 a : *p.addresses) {
+      const Prefix n = platform::Network24(a);
+      if (!platform::IsRoutablePrefix(n) || IsOwn(n, own)) continue;
+      if (p.gateway != 0 || asked.count(Key(n)) == 0) plan.routes.push_back({n, p.gateway, false});
     }
   }
   return plan;
+}
+
+// The gateway of an entry that routes through its line, else 0. Lines are
+// few: each text is read once a pass.
+class LineGateways {
+ public:
+  platform::Ipv4 Of(const SplitEntry& e) {
+    if (e.status != kEnabled) return 0;
+    for (const auto& [text, gateway] : seen_) {
+      if (text == e.line) return gateway;
+    }
+    const platform::Ipv4 gateway = platform::IsGatewayText(e.line) ? platform::ParseIpv4(e.line).value_or(0) : 0;
+    seen_.emplace_back(e.line, gateway);
+    return gateway;
+  }
+
+ private:
+  std::vector<std::pair<std::string, platform::Ipv4>> seen_;
+};
+
+}  // namespace
+
+platform::RoutePlan PlanSplitRoutes(const std::vector<PassEntry>& entries, const std::vector<Prefix>& own) {
+  std::vector<Planned> planned;
+  planned.reserve(entries.size());
+  LineGateways lines;
+  for (const PassEntry& p : entries) planned.push_back({p.listed ? lines.Of(p.entry) : 0, &p.answer.addresses});
+  return Plan(planned, own);
 }
 
 AddOutcome::Result CheckAddRequest(const AddRequest& r) {
@@ -91,68 +145,114 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
   } done{routing_};
 
   const bool keeps = sys_.KeepsAnswers();
+  // Read before the store: a change made meanwhile counts as one after it.
+  const std::uint64_t revision = store_.Revision();
+  if (kind == Pass::RoutesOnly && keeps && lastPlanned_ && revision == lastRevision_) {
+    // Nothing this pass would plan differently: the last plan again.
+    std::vector<Prefix> own = OwnNetworks(sys_);
+    if (own == lastOwn_) {
+      platform::RouteReport report;
+      if (!lastPlan_.routes.empty()) report = sys_.ApplyRoutePlan(lastPlan_);
+      if (progress) progress("");
+      return report;
+    }
+  }
+
   const bool lookups = kind == Pass::Full || !keeps;
   const Clock::time_point now = Clock::now();
-  std::vector<PassEntry> pass;
-  std::vector<std::string> asked;      // the destinations looked up in this pass
-  std::vector<std::size_t> askedFor;   // their places in `pass`
-  std::unordered_map<std::string, Kept> kept;
-  for (SplitEntry& e : store_.Entries()) {
+  const std::uint32_t pass = ++passes_;
+  std::vector<SplitEntry> entries = store_.Entries();
+  // The entries of the pass (positions in `entries`), with their kept
+  // answers; the destinations looked up and their places in `used`.
+  std::vector<std::size_t> used;
+  std::vector<Kept*> keptOf;
+  std::vector<std::string> asked;
+  std::vector<std::size_t> askedFor;
+  used.reserve(entries.size());
+  keptOf.reserve(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const SplitEntry& e = entries[i];
     if (HoldsBar(e) || !platform::IsSafeDestination(e.destination)) continue;
-    const auto found = kept_.find(e.destination);
-    const bool known = found != kept_.end();
-    if (known) kept.insert(kept_.extract(found));
-    if (lookups && (!keeps || !known || kept[e.destination].expires <= now)) {
-      askedFor.push_back(pass.size());
+    Kept* k = nullptr;
+    if (keeps) {
+      if (const auto found = kept_.find(e.destination); found != kept_.end()) {
+        k = &found->second;
+        k->listed = pass;
+      }
+    }
+    if (lookups && (!keeps || k == nullptr || k->expires <= now)) {
+      askedFor.push_back(used.size());
       asked.push_back(e.destination);
     }
-    pass.push_back({std::move(e), {}, true});
+    used.push_back(i);
+    keptOf.push_back(k);
   }
-  kept_ = std::move(kept);  // the answers of entries no longer listed go
-  if (pass.empty()) return {};
+  // The answers of entries no longer listed go (the others stay where they
+  // are: keptOf points at them).
+  std::erase_if(kept_, [pass](const auto& k) { return k.second.listed != pass; });
+  if (used.empty()) {
+    lastPlanned_ = false;
+    return {};
+  }
 
   const std::vector<Lookup> answers =
       asked.empty() ? std::vector<Lookup>()
                     : sys_.LookupHosts(asked, ResolveLog(), [&](std::size_t i) {
                         if (progress) progress(asked[i]);
                       });
-  std::vector<bool> fresh(pass.size(), false);
+  std::vector<const std::vector<platform::Ipv4>*> addressesOf(used.size(), nullptr);
+  for (std::size_t p = 0; p < used.size(); ++p) {
+    if (keptOf[p] != nullptr) addressesOf[p] = &keptOf[p]->addresses;
+  }
   for (std::size_t i = 0; i < answers.size(); ++i) {
     const Lookup& a = answers[i];
-    PassEntry& p = pass[askedFor[i]];
+    const std::size_t p = askedFor[i];
     if (!a.started) continue;
-    fresh[askedFor[i]] = true;
-    p.answer = a;
-    if (!keeps) continue;
-    if (a.answered && !a.addresses.empty()) {
+    if (keeps && a.answered && !a.addresses.empty()) {
       const auto ttl = a.ttl == 0 ? Clock::duration::zero() : std::max<Clock::duration>(std::chrono::seconds(a.ttl), kAnswerFloor);
-      kept_[p.entry.destination] = {a, now + ttl};
-    } else if (const auto k = kept_.find(p.entry.destination); k != kept_.end()) {
+      Kept& k = kept_[asked[i]];  // references to the other answers stay valid
+      k = {a.addresses, now + ttl, pass};
+      addressesOf[p] = &k.addresses;
+    } else if (keeps && keptOf[p] != nullptr) {
       // The last good answer's routes stay; it is asked again next time.
-      p.answer = k->second.answer;
-      k->second.expires = now;
+      keptOf[p]->expires = now;
+    } else {
+      addressesOf[p] = &a.addresses;
     }
   }
   // An entry deleted while the lookups ran gets no line: it only takes
   // routes away, like a disabled one.
-  std::unordered_set<std::string> listed;
+  std::vector<std::string> names;
+  std::unordered_set<std::string_view> listed;
   if (!asked.empty()) {
-    for (std::string& name : store_.Names()) listed.insert(std::move(name));
+    names = store_.Names();
+    listed.reserve(names.size());
+    for (const std::string& name : names) listed.insert(name);
   }
-  std::vector<PassEntry> routed;
-  routed.reserve(pass.size());
-  for (std::size_t i = 0; i < pass.size(); ++i) {
-    PassEntry& p = pass[i];
-    if (!fresh[i]) {
-      const auto k = kept_.find(p.entry.destination);
-      if (k == kept_.end()) continue;  // nothing known of it yet: nothing to route
-      p.answer = k->second.answer;
-    }
-    p.listed = asked.empty() || listed.count(p.entry.destination) > 0;
-    routed.push_back(std::move(p));
+  std::vector<Planned> planned;
+  planned.reserve(used.size());
+  LineGateways lines;
+  for (std::size_t p = 0; p < used.size(); ++p) {
+    if (addressesOf[p] == nullptr) continue;  // nothing known of it yet: nothing to route
+    const SplitEntry& e = entries[used[p]];
+    const bool stillListed = asked.empty() || listed.count(e.destination) > 0;
+    planned.push_back({stillListed ? lines.Of(e) : 0, addressesOf[p]});
   }
-  const platform::RoutePlan plan = PlanSplitRoutes(routed, OwnNetworks(sys_));
-  {
+  std::vector<Prefix> own = OwnNetworks(sys_);
+  platform::RoutePlan plan = Plan(planned, own);
+  // The answers are kept where the system keeps them; otherwise the plan
+  // is no use to a later pass.
+  const platform::RouteReport report = Apply(std::move(plan), std::move(own), revision);
+  if (!keeps) {
+    lastPlanned_ = false;
+    lastPlan_ = {};
+  }
+  if (progress) progress("");
+  return report;
+}
+
+platform::RouteReport SplitRouter::Apply(platform::RoutePlan plan, std::vector<Prefix> own, std::uint64_t revision) {
+  if (!lastPlanned_ || plan.routes != lastPlan_.routes) {
     std::lock_guard<std::mutex> hold(plannedLock_);
     planned_.clear();
     for (const platform::RouteRequest& r : plan.routes) {
@@ -161,7 +261,10 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
   }
   platform::RouteReport report;
   if (!plan.routes.empty()) report = sys_.ApplyRoutePlan(plan);
-  if (progress) progress("");
+  lastPlan_ = std::move(plan);
+  lastOwn_ = std::move(own);
+  lastRevision_ = revision;
+  lastPlanned_ = true;
   return report;
 }
 

@@ -87,8 +87,10 @@ class SplitRouter {
 
   enum class Pass {
     Full,        // every entry whose answer expired is looked up, then every entry is routed
-    RoutesOnly,  // every entry is routed from the kept answers, with no lookup (where none
-                 // are kept, as on Windows, this is a full pass)
+    RoutesOnly,  // the routes of the last pass are applied again, with no lookup; when the
+                 // store changed through this router's store object since, or the
+                 // machine's own networks did, every entry is routed from the kept
+                 // answers (where none are kept, as on Windows, this is a full pass)
   };
 
   // Routes every entry of the store, one run at a time. An entry whose
@@ -120,17 +122,30 @@ class SplitRouter {
  private:
   std::string ResolveLog() const;
 
-  // An answer kept between passes.
+  // An answer kept between passes: its addresses, until when, and the
+  // number of the last pass whose store listed it.
   struct Kept {
-    platform::Lookup answer;
+    std::vector<platform::Ipv4> addresses;
     Clock::time_point expires;
+    std::uint32_t listed = 0;
   };
+
+  // Hands the plan to the system and remembers it for routes-only passes
+  // and for CallsForRoutePass.
+  platform::RouteReport Apply(platform::RoutePlan plan, std::vector<platform::Prefix> own, std::uint64_t revision);
 
   platform::System& sys_;
   SplitStore& store_;
   std::mutex lock_;  // the routing lock
   std::atomic<int> routing_{0};
-  std::unordered_map<std::string, Kept> kept_;  // under lock_
+  // Under lock_: the kept answers, the pass count, and the last plan with
+  // what it was made from (the store's revision, the machine's networks).
+  std::unordered_map<std::string, Kept> kept_;
+  std::uint32_t passes_ = 0;
+  platform::RoutePlan lastPlan_;
+  std::vector<platform::Prefix> lastOwn_;
+  std::uint64_t lastRevision_ = 0;
+  bool lastPlanned_ = false;
   mutable std::mutex plannedLock_;
   std::unordered_map<std::uint64_t, platform::Ipv4> planned_;  // prefix -> gateway the last pass asked for
 };

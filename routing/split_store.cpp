@@ -1,10 +1,13 @@
 #include "routing/split_store.h"
 
+#include <string_view>
 #include <unordered_set>
 
 #include "routing/config_paths.h"
 
 namespace quillon::routing {
+
+using platform::System;
 
 namespace {
 
@@ -37,11 +40,20 @@ std::vector<StoredSection> SplitStore::Sections() {
 
 std::vector<SplitEntry> SplitStore::Entries(const std::function<void(const std::vector<SplitEntry>&)>& then) {
   std::lock_guard<std::mutex> hold(lock_);
+  std::vector<System::IniRecord> records = sys_.IniReadKeys(path_, {kLineKey, kStatusKey, kNoteKey});
   std::vector<SplitEntry> entries;
-  std::unordered_set<std::string> seen;
-  for (auto& r : sys_.IniReadKeys(path_, {kLineKey, kStatusKey, kNoteKey})) {
-    if (!seen.insert(r.section).second) continue;
-    entries.push_back({std::move(r.section), std::move(r.values[0]), std::move(r.values[1]), std::move(r.values[2])});
+  entries.reserve(records.size());
+  {
+    // The names are looked at where they are, and moved only afterwards.
+    std::vector<bool> first(records.size(), false);
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) first[i] = seen.insert(records[i].section).second;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      if (!first[i]) continue;
+      auto& r = records[i];
+      entries.push_back({std::move(r.section), std::move(r.values[0]), std::move(r.values[1]), std::move(r.values[2])});
+    }
   }
   if (then) then(entries);
   return entries;
@@ -61,6 +73,7 @@ std::vector<bool> SplitStore::WriteAll(const std::vector<SplitEntry>& entries,
   std::vector<platform::System::IniValue> values;
   values.reserve(entries.size() * 3);
   for (const SplitEntry& e : entries) AddValues(e, values);
+  ++revision_;
   const std::vector<bool> written = sys_.IniWriteMany(path_, values);
   std::vector<bool> whole(entries.size(), false);
   for (std::size_t i = 0; i < entries.size() && 3 * i + 2 < written.size(); ++i) {
@@ -72,6 +85,7 @@ std::vector<bool> SplitStore::WriteAll(const std::vector<SplitEntry>& entries,
 
 bool SplitStore::SetStatus(const std::string& destination, const std::string& status, const Then& then) {
   std::lock_guard<std::mutex> hold(lock_);
+  ++revision_;
   const bool written = sys_.IniWrite(path_, destination, kStatusKey, status);
   if (written && then) then();
   return written;
@@ -79,6 +93,7 @@ bool SplitStore::SetStatus(const std::string& destination, const std::string& st
 
 bool SplitStore::Remove(const std::string& destination, const Then& then) {
   std::lock_guard<std::mutex> hold(lock_);
+  ++revision_;
   const bool removed = sys_.IniWrite(path_, destination, std::nullopt, std::nullopt);
   if (removed && then) then();
   return removed;
