@@ -55,6 +55,9 @@ enum class Input { Read, TooLong, Failed };
 // Standard input to its end, but never more than one byte past the limit.
 Input ReadInput(std::string& text) {
   const std::size_t limit = quillon::platform::kPlanMaxBytes;
+  // Room for the longest plan at once: pages are only made as the text
+  // fills them, and the text is never copied to grow.
+  text.reserve(limit + 1);
   char buffer[1 << 16];
   while (true) {
     const std::size_t room = limit + 1 - text.size();

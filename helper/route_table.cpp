@@ -146,7 +146,7 @@ class Netlink {
   // One datagram into in_ (grown when the kernel's was larger); its size.
   ssize_t Receive() {
     for (;;) {
-      const ssize_t n = recv(fd_, in_.data(), in_.size(), MSG_PEEK | MSG_TRUNC);
+      const ssize_t n = recv(fd_, nullptr, 0, MSG_PEEK | MSG_TRUNC);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return -1;
       if (static_cast<std::size_t>(n) > in_.size()) in_.resize(static_cast<std::size_t>(n));
@@ -278,7 +278,7 @@ bool ReadTable(Netlink& netlink, RouteDump& dump) {
   // A dump interrupted by a change is read again.
   for (int attempt = 0; attempt < 5; ++attempt) {
     dump.routes.clear();
-    dump.bytes.clear();
+    dump.blocks.clear();
     rtmsg request{};
     request.rtm_family = AF_INET;
     bool interrupted = false;
@@ -288,9 +288,15 @@ bool ReadTable(Netlink& netlink, RouteDump& dump) {
         [&](const nlmsghdr* h) {
           TableRoute route;
           if (!ParseRoute(h, route, gateways)) return;
-          route.message = dump.bytes.size();
+          constexpr std::size_t kBlock = 1 << 20;
+          if (dump.blocks.empty() || dump.blocks.back().size() + h->nlmsg_len > dump.blocks.back().capacity()) {
+            dump.blocks.emplace_back().reserve(std::max<std::size_t>(kBlock, h->nlmsg_len));
+          }
+          std::string& block = dump.blocks.back();
+          route.block = static_cast<std::uint32_t>(dump.blocks.size() - 1);
+          route.message = static_cast<std::uint32_t>(block.size());
           route.length = h->nlmsg_len;
-          dump.bytes.append(reinterpret_cast<const char*>(h), h->nlmsg_len);
+          block.append(reinterpret_cast<const char*>(h), h->nlmsg_len);
           dump.routes.push_back(route);
         },
         interrupted);
@@ -373,7 +379,7 @@ class Changes {
   // delete request, names exactly it); counts it when it went. One that
   // went away in the meantime (or was just replaced) is no failure.
   void Delete(const RouteDump& dump, const TableRoute& route, std::string what) {
-    netlink_.Queue(std::string_view(dump.bytes).substr(route.message, route.length), RTM_DELROUTE, 0);
+    netlink_.Queue(dump.Message(route), RTM_DELROUTE, 0);
     pending_.push_back({std::move(what), {}, false, GatewayText(route)});
   }
 
@@ -553,7 +559,6 @@ void ApplyRoutes(Changes& changes, const RouteDump& table, const std::vector<Rou
     for (std::size_t i = start; i < end; ++i) {
       if (skip[i - start] || added[i] < 0) continue;
       const RouteRequest& w = wanted[i];
-      const std::string what = Describe(w);
       for (std::uint32_t k = first[i]; k < first[i + 1]; ++k) {
         const TableRoute& r = table.routes[have[k]];
         // A removal: Quillon's routes go, nobody else's. Otherwise the
@@ -562,7 +567,7 @@ void ApplyRoutes(Changes& changes, const RouteDump& table, const std::vector<Rou
         // plan's route: each differs from it in protocol, type, metric, TOS
         // or next hop, all of which its delete request names.
         if (w.gateway == 0 ? !IsQuillons(r) : have[k] == plan[i - start]) continue;
-        changes.Delete(table, r, what);
+        changes.Delete(table, r, Describe(w));
       }
     }
     changes.Flush();
@@ -582,7 +587,7 @@ bool ReadMachine(Machine& machine, std::string& reason) {
   for (const TableRoute& route : machine.table.routes) {
     if (!IsMainIpv4(route) || route.destination != Prefix{0, 0}) continue;
     TableRoute again;
-    const auto* h = reinterpret_cast<const nlmsghdr*>(machine.table.bytes.data() + route.message);
+    const auto* h = reinterpret_cast<const nlmsghdr*>(machine.table.Message(route).data());
     if (!ParseRoute(h, again, gateways)) continue;
     for (const Ipv4 g : gateways) {
       if (g != 0) machine.lines.push_back(g);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/route_plan.h"
@@ -27,17 +28,21 @@ struct TableRoute {
   std::uint32_t priority = 0;  // the metric
   int nexthops = 0;            // 0: none (a blackhole); more than 1: multipath
   Ipv4 gateway = 0;            // of a route of one next hop; 0: none
-  // The route's message in the dump's bytes: sent back as a delete request,
-  // it names exactly this route.
-  std::size_t message = 0;
-  std::size_t length = 0;
+  // The route's message in the dump's blocks: sent back as a delete
+  // request, it names exactly this route.
+  std::uint32_t block = 0;
+  std::uint32_t message = 0;
+  std::uint32_t length = 0;
 };
 
 // The IPv4 routes of every table, read in one dump. A dump that the kernel
 // reports as interrupted by a change is read again.
 struct RouteDump {
   std::vector<TableRoute> routes;
-  std::string bytes;  // the messages of the routes, one after the other
+  // The messages of the routes, one after the other, in blocks that are
+  // never moved once filled.
+  std::vector<std::string> blocks;
+  std::string_view Message(const TableRoute& r) const { return std::string_view(blocks[r.block]).substr(r.message, r.length); }
 };
 
 // The machine as a plan finds it, read once before anything changes.
