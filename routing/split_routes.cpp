@@ -145,9 +145,13 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
   } done{routing_};
 
   const bool keeps = sys_.KeepsAnswers();
-  // Read before the store: a change made meanwhile counts as one after it.
+  const Clock::time_point now = Clock::now();
+  // Taken before the store is read: a change made meanwhile counts as one
+  // after it.
   const std::uint64_t revision = store_.Revision();
-  if (kind == Pass::RoutesOnly && keeps && lastPlanned_ && revision == lastRevision_) {
+  const SplitStore::Digest digest = keeps ? store_.FileDigest() : SplitStore::Digest{};
+  if (keeps && lastPlanned_ && revision == lastRevision_ && digest == lastDigest_ &&
+      (kind == Pass::RoutesOnly || now < lookupDue_)) {
     // Nothing this pass would plan differently: the last plan again.
     std::vector<Prefix> own = OwnNetworks(sys_);
     if (own == lastOwn_) {
@@ -159,7 +163,6 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
   }
 
   const bool lookups = kind == Pass::Full || !keeps;
-  const Clock::time_point now = Clock::now();
   const std::uint32_t pass = ++passes_;
   std::vector<SplitEntry> entries = store_.Entries();
   // The entries of the pass (positions in `entries`), with their kept
@@ -212,6 +215,7 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
       const auto ttl = a.ttl == 0 ? Clock::duration::zero() : std::max<Clock::duration>(std::chrono::seconds(a.ttl), kAnswerFloor);
       Kept& k = kept_[asked[i]];  // references to the other answers stay valid
       k = {a.addresses, now + ttl, pass};
+      keptOf[p] = &k;
       addressesOf[p] = &k.addresses;
     } else if (keeps && keptOf[p] != nullptr) {
       // The last good answer's routes stay; it is asked again next time.
@@ -238,11 +242,14 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
     const bool stillListed = asked.empty() || listed.count(e.destination) > 0;
     planned.push_back({stillListed ? lines.Of(e) : 0, addressesOf[p]});
   }
+  // The next full pass looks something up once the first kept answer
+  // expires; at once when an entry has no answer kept.
+  lookupDue_ = Clock::time_point::max();
+  for (const Kept* k : keptOf) lookupDue_ = std::min(lookupDue_, k != nullptr ? k->expires : now);
   std::vector<Prefix> own = OwnNetworks(sys_);
   platform::RoutePlan plan = Plan(planned, own);
-  // The answers are kept where the system keeps them; otherwise the plan
-  // is no use to a later pass.
-  const platform::RouteReport report = Apply(std::move(plan), std::move(own), revision);
+  const platform::RouteReport report = Apply(std::move(plan), std::move(own), revision, digest);
+  // The plan is kept for later passes only where the answers are.
   if (!keeps) {
     lastPlanned_ = false;
     lastPlan_ = {};
@@ -251,7 +258,8 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
   return report;
 }
 
-platform::RouteReport SplitRouter::Apply(platform::RoutePlan plan, std::vector<Prefix> own, std::uint64_t revision) {
+platform::RouteReport SplitRouter::Apply(platform::RoutePlan plan, std::vector<Prefix> own, std::uint64_t revision,
+                                         const SplitStore::Digest& digest) {
   if (!lastPlanned_ || plan.routes != lastPlan_.routes) {
     std::lock_guard<std::mutex> hold(plannedLock_);
     planned_.clear();
@@ -264,6 +272,7 @@ platform::RouteReport SplitRouter::Apply(platform::RoutePlan plan, std::vector<P
   lastPlan_ = std::move(plan);
   lastOwn_ = std::move(own);
   lastRevision_ = revision;
+  lastDigest_ = digest;
   lastPlanned_ = true;
   return report;
 }

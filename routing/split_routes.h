@@ -85,12 +85,15 @@ class SplitRouter {
   // the end of a run.
   using Progress = std::function<void(const std::string& destination)>;
 
+  // Where the system keeps answers, a pass that would plan what the last
+  // one planned (the store's file holds the same bytes and nothing was
+  // written through its object, the machine's own networks are the same,
+  // and, for a full pass, no answer is due for a lookup) applies the last
+  // plan again as it is, without reading the store.
   enum class Pass {
     Full,        // every entry whose answer expired is looked up, then every entry is routed
-    RoutesOnly,  // the routes of the last pass are applied again, with no lookup; when the
-                 // store changed through this router's store object since, or the
-                 // machine's own networks did, every entry is routed from the kept
-                 // answers (where none are kept, as on Windows, this is a full pass)
+    RoutesOnly,  // every entry is routed from the kept answers, with no lookup (where none
+                 // are kept, as on Windows, this is a full pass)
   };
 
   // Routes every entry of the store, one run at a time. An entry whose
@@ -132,7 +135,8 @@ class SplitRouter {
 
   // Hands the plan to the system and remembers it for routes-only passes
   // and for CallsForRoutePass.
-  platform::RouteReport Apply(platform::RoutePlan plan, std::vector<platform::Prefix> own, std::uint64_t revision);
+  platform::RouteReport Apply(platform::RoutePlan plan, std::vector<platform::Prefix> own, std::uint64_t revision,
+                              const SplitStore::Digest& digest);
 
   platform::System& sys_;
   SplitStore& store_;
@@ -145,6 +149,8 @@ class SplitRouter {
   platform::RoutePlan lastPlan_;
   std::vector<platform::Prefix> lastOwn_;
   std::uint64_t lastRevision_ = 0;
+  SplitStore::Digest lastDigest_;
+  Clock::time_point lookupDue_;  // the first expiry of the last pass's answers
   bool lastPlanned_ = false;
   mutable std::mutex plannedLock_;
   std::unordered_map<std::uint64_t, platform::Ipv4> planned_;  // prefix -> gateway the last pass asked for

@@ -61,6 +61,14 @@ class SplitStore {
   // through it in between (another object or process may still have
   // written the file).
   std::uint64_t Revision() const { return revision_; }
+  // What the file's bytes are now, in a few numbers: equal digests, the
+  // same bytes (short of a 128-bit coincidence). A file that cannot be
+  // read has the digest of no bytes.
+  struct Digest {
+    std::uint64_t size = 0, first = 0, second = 0;
+    bool operator==(const Digest&) const = default;
+  };
+  Digest FileDigest();
 
   // Each destination once, in file order: the first section of a name wins.
   // `then`, when given, receives the entries under the store's lock.

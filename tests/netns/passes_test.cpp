@@ -222,6 +222,25 @@ TEST_F(NetnsPasses, AFlappingLineCostsAFewPassesAndLeavesTheProcessIdle) {
   EXPECT_EQ(dns.Asked("a.example.test"), 1);
 }
 
+TEST_F(NetnsPasses, AFullPassWithNothingDueStillSeesWhatAnotherProcessWroteToTheStore) {
+  LoggedDns dns({"a.example.test,198.18.1.1,3600", "b.example.test,198.18.2.1,3600"});
+  ASSERT_TRUE(dns.Ready());
+  Store("a.example.test", kLine0);
+  router_->RouteAllEntries();
+  router_->RouteAllEntries();
+  ASSERT_TRUE(Routed("198.18.1.0/24 via 192.0.2.1"));
+  // Another process's store object (the window's, the command line's).
+  routing::SplitStore other(*sys_, store_->Path());
+  ASSERT_TRUE(other.Write({"b.example.test", kLine1, routing::kEnabled, ""}));
+  router_->RouteAllEntries();
+  EXPECT_TRUE(Routed("198.18.2.0/24 via 198.51.100.1"));
+  ASSERT_TRUE(other.SetStatus("b.example.test", routing::kDisabled));
+  router_->RouteAllEntries({}, routing::SplitRouter::Pass::RoutesOnly);
+  EXPECT_FALSE(Routed("198.18.2.0/24 via 198.51.100.1"));
+  EXPECT_EQ(dns.Asked("a.example.test"), 1);
+  EXPECT_EQ(dns.Asked("b.example.test"), 1);
+}
+
 TEST_F(NetnsPasses, AnAnswerThatChangesAddsItsNetworksAndKeepsTheOldOnes) {
   Store("turn.example.test", kLine1);
   {
