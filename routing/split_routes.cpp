@@ -1,6 +1,7 @@
 #include "routing/split_routes.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 #include <utility>
@@ -57,7 +58,8 @@ namespace {
 // through it (0: it only takes routes away), and its answer's addresses.
 struct Planned {
   platform::Ipv4 gateway;
-  const std::vector<platform::Ipv4>* addresses;
+  const platform::Ipv4* addresses;
+  std::size_t count;
 };
 
 bool IsOwn(const Prefix& network, const std::vector<Prefix>& own) {
@@ -72,7 +74,7 @@ platform::RoutePlan Plan(const std::vector<Planned>& entries, const std::vector<
   std::size_t addresses = 0;
   bool removes = false;
   for (const Planned& p : entries) {
-    addresses += p.addresses->size();
+    addresses += p.count;
     removes = removes || p.gateway == 0;
   }
   // What the entries that route ask for: needed only when some entry
@@ -81,14 +83,14 @@ platform::RoutePlan Plan(const std::vector<Planned>& entries, const std::vector<
   if (removes) {
     for (const Planned& p : entries) {
       if (p.gateway == 0) continue;
-      for (const platform::Ipv4 a : *p.addresses) asked.insert(Key(platform::Network24(a)));
+      for (std::size_t i = 0; i < p.count; ++i) asked.insert(Key(platform::Network24(p.addresses[i])));
     }
   }
   platform::RoutePlan plan;
   plan.routes.reserve(addresses);
   for (const Planned& p : entries) {
-    for (const platform::Ipv4 a : *p.addresses) {
-      const Prefix n = platform::Network24(a);
+    for (std::size_t i = 0; i < p.count; ++i) {
+      const Prefix n = platform::Network24(p.addresses[i]);
       if (!platform::IsRoutablePrefix(n) || IsOwn(n, own)) continue;
       if (p.gateway != 0 || asked.count(Key(n)) == 0) plan.routes.push_back({n, p.gateway, false});
     }
@@ -120,7 +122,9 @@ platform::RoutePlan PlanSplitRoutes(const std::vector<PassEntry>& entries, const
   std::vector<Planned> planned;
   planned.reserve(entries.size());
   LineGateways lines;
-  for (const PassEntry& p : entries) planned.push_back({p.listed ? lines.Of(p.entry) : 0, &p.answer.addresses});
+  for (const PassEntry& p : entries) {
+    planned.push_back({p.listed ? lines.Of(p.entry) : 0, p.answer.addresses.data(), p.answer.addresses.size()});
+  }
   return Plan(planned, own);
 }
 
@@ -163,92 +167,106 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
   }
 
   const bool lookups = kind == Pass::Full || !keeps;
-  const std::uint32_t pass = ++passes_;
-  std::vector<SplitEntry> entries = store_.Entries();
-  // The entries of the pass (positions in `entries`), with their kept
-  // answers; the destinations looked up and their places in `used`.
-  std::vector<std::size_t> used;
-  std::vector<Kept*> keptOf;
-  std::vector<std::string> asked;
-  std::vector<std::size_t> askedFor;
-  used.reserve(entries.size());
-  keptOf.reserve(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const SplitEntry& e = entries[i];
-    if (HoldsBar(e) || !platform::IsSafeDestination(e.destination)) continue;
-    Kept* k = nullptr;
+  std::vector<Prefix> own;
+  // The plan, made in a scope of its own: what it takes to make it (the
+  // store as read, the lookups' answers) is gone before the plan goes to
+  // the system.
+  std::optional<platform::RoutePlan> made = [&]() -> std::optional<platform::RoutePlan> {
+    std::vector<SplitEntry> entries = store_.Entries();
+    // The entries of the pass (positions in `entries`), with their kept
+    // answers; the destinations looked up and their places in `used`.
+    std::vector<std::size_t> used;
+    std::vector<std::size_t> keptOf;
+    std::vector<std::string> asked;
+    std::vector<std::size_t> askedFor;
+    used.reserve(entries.size());
+    keptOf.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const SplitEntry& e = entries[i];
+      if (HoldsBar(e) || !platform::IsSafeDestination(e.destination)) continue;
+      const std::size_t k = keeps ? kept_.Find(e.destination) : KeptAnswers::kNone;
+      if (lookups && (!keeps || k == KeptAnswers::kNone || kept_.Expires(k) <= now)) {
+        askedFor.push_back(used.size());
+        asked.push_back(e.destination);
+      }
+      used.push_back(i);
+      keptOf.push_back(k);
+    }
+    if (used.empty()) {
+      kept_ = {};  // the answers of entries no longer listed go
+      return std::nullopt;
+    }
+
+    const std::vector<Lookup> answers =
+        asked.empty() ? std::vector<Lookup>()
+                      : sys_.LookupHosts(asked, ResolveLog(), [&](std::size_t i) {
+                          if (progress) progress(asked[i]);
+                        });
+    std::vector<const Lookup*> answerOf(used.size(), nullptr);  // a lookup of this pass that started
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+      if (answers[i].started) answerOf[askedFor[i]] = &answers[i];
+    }
+    // The answers kept from now on, in the order of this pass: a good fresh
+    // answer for its TTL (at least the period; a TTL of 0 is asked again at
+    // the next pass); after a failed or empty lookup, the last good answer,
+    // asked again next time. The answers of entries no longer listed go.
+    // Where the system keeps no answer, the fresh answers serve this pass.
+    std::vector<std::size_t> keptNow(used.size(), KeptAnswers::kNone);
     if (keeps) {
-      if (const auto found = kept_.find(e.destination); found != kept_.end()) {
-        k = &found->second;
-        k->listed = pass;
+      KeptAnswers kept;
+      for (std::size_t p = 0; p < used.size(); ++p) {
+        const std::string& name = entries[used[p]].destination;
+        const Lookup* a = answerOf[p];
+        if (a != nullptr && a->answered && !a->addresses.empty()) {
+          const auto ttl = a->ttl == 0 ? Clock::duration::zero()
+                                       : std::max<Clock::duration>(std::chrono::seconds(a->ttl), kAnswerFloor);
+          keptNow[p] = kept.Size();
+          kept.Add(name, a->addresses.data(), a->addresses.size(), now + ttl);
+        } else if (const std::size_t k = keptOf[p]; k != KeptAnswers::kNone) {
+          keptNow[p] = kept.Size();
+          kept.Add(name, kept_.Addresses(k), kept_.Count(k), a != nullptr ? now : kept_.Expires(k));
+        }
+      }
+      kept_ = std::move(kept);
+    }
+    // An entry deleted while the lookups ran gets no line: it only takes
+    // routes away, like a disabled one.
+    std::vector<std::string> names;
+    std::unordered_set<std::string_view> listed;
+    if (!asked.empty()) {
+      names = store_.Names();
+      listed.reserve(names.size());
+      for (const std::string& name : names) listed.insert(name);
+    }
+    std::vector<Planned> planned;
+    planned.reserve(used.size());
+    LineGateways lines;
+    // The next full pass looks something up once the first kept answer
+    // expires; at once when an entry has no answer kept.
+    lookupDue_ = Clock::time_point::max();
+    for (std::size_t p = 0; p < used.size(); ++p) {
+      const SplitEntry& e = entries[used[p]];
+      const platform::Ipv4 gateway = asked.empty() || listed.count(e.destination) > 0 ? lines.Of(e) : 0;
+      if (const std::size_t k = keptNow[p]; k != KeptAnswers::kNone) {
+        lookupDue_ = std::min(lookupDue_, kept_.Expires(k));
+        planned.push_back({gateway, kept_.Addresses(k), kept_.Count(k)});
+        continue;
+      }
+      lookupDue_ = now;
+      // A fresh answer without an address routes nothing; an entry with no
+      // answer at all is not known yet: nothing to route.
+      if (const Lookup* a = answerOf[p]; a != nullptr) {
+        planned.push_back({gateway, a->addresses.data(), a->addresses.size()});
       }
     }
-    if (lookups && (!keeps || k == nullptr || k->expires <= now)) {
-      askedFor.push_back(used.size());
-      asked.push_back(e.destination);
-    }
-    used.push_back(i);
-    keptOf.push_back(k);
-  }
-  // The answers of entries no longer listed go (the others stay where they
-  // are: keptOf points at them).
-  std::erase_if(kept_, [pass](const auto& k) { return k.second.listed != pass; });
-  if (used.empty()) {
+    own = OwnNetworks(sys_);
+    return Plan(planned, own);
+  }();
+  if (!made) {
     lastPlanned_ = false;
     return {};
   }
-
-  const std::vector<Lookup> answers =
-      asked.empty() ? std::vector<Lookup>()
-                    : sys_.LookupHosts(asked, ResolveLog(), [&](std::size_t i) {
-                        if (progress) progress(asked[i]);
-                      });
-  std::vector<const std::vector<platform::Ipv4>*> addressesOf(used.size(), nullptr);
-  for (std::size_t p = 0; p < used.size(); ++p) {
-    if (keptOf[p] != nullptr) addressesOf[p] = &keptOf[p]->addresses;
-  }
-  for (std::size_t i = 0; i < answers.size(); ++i) {
-    const Lookup& a = answers[i];
-    const std::size_t p = askedFor[i];
-    if (!a.started) continue;
-    if (keeps && a.answered && !a.addresses.empty()) {
-      const auto ttl = a.ttl == 0 ? Clock::duration::zero() : std::max<Clock::duration>(std::chrono::seconds(a.ttl), kAnswerFloor);
-      Kept& k = kept_[asked[i]];  // references to the other answers stay valid
-      k = {a.addresses, now + ttl, pass};
-      keptOf[p] = &k;
-      addressesOf[p] = &k.addresses;
-    } else if (keeps && keptOf[p] != nullptr) {
-      // The last good answer's routes stay; it is asked again next time.
-      keptOf[p]->expires = now;
-    } else {
-      addressesOf[p] = &a.addresses;
-    }
-  }
-  // An entry deleted while the lookups ran gets no line: it only takes
-  // routes away, like a disabled one.
-  std::vector<std::string> names;
-  std::unordered_set<std::string_view> listed;
-  if (!asked.empty()) {
-    names = store_.Names();
-    listed.reserve(names.size());
-    for (const std::string& name : names) listed.insert(name);
-  }
-  std::vector<Planned> planned;
-  planned.reserve(used.size());
-  LineGateways lines;
-  for (std::size_t p = 0; p < used.size(); ++p) {
-    if (addressesOf[p] == nullptr) continue;  // nothing known of it yet: nothing to route
-    const SplitEntry& e = entries[used[p]];
-    const bool stillListed = asked.empty() || listed.count(e.destination) > 0;
-    planned.push_back({stillListed ? lines.Of(e) : 0, addressesOf[p]});
-  }
-  // The next full pass looks something up once the first kept answer
-  // expires; at once when an entry has no answer kept.
-  lookupDue_ = Clock::time_point::max();
-  for (const Kept* k : keptOf) lookupDue_ = std::min(lookupDue_, k != nullptr ? k->expires : now);
-  std::vector<Prefix> own = OwnNetworks(sys_);
-  platform::RoutePlan plan = Plan(planned, own);
-  const platform::RouteReport report = Apply(std::move(plan), std::move(own), revision, digest);
+  const platform::RouteReport report = Apply(std::move(*made), std::move(own), revision, digest);
   // The plan is kept for later passes only where the answers are.
   if (!keeps) {
     lastPlanned_ = false;
@@ -275,6 +293,32 @@ platform::RouteReport SplitRouter::Apply(platform::RoutePlan plan, std::vector<P
   lastDigest_ = digest;
   lastPlanned_ = true;
   return report;
+}
+
+std::string_view SplitRouter::KeptAnswers::Name(std::size_t i) const {
+  const std::size_t begin = i == 0 ? 0 : nameEnd_[i - 1];
+  return std::string_view(names_).substr(begin, nameEnd_[i] - begin);
+}
+
+void SplitRouter::KeptAnswers::Add(std::string_view name, const platform::Ipv4* addresses, std::size_t count,
+                                   Clock::time_point expires) {
+  names_.append(name);
+  nameEnd_.push_back(static_cast<std::uint32_t>(names_.size()));
+  addresses_.insert(addresses_.end(), addresses, addresses + count);
+  addressEnd_.push_back(static_cast<std::uint32_t>(addresses_.size()));
+  expires_.push_back(expires);
+}
+
+std::size_t SplitRouter::KeptAnswers::Find(std::string_view name) {
+  if (next_ < Size() && Name(next_) == name) return next_++;
+  if (index_.empty() && Size() > 0) {
+    index_.reserve(Size());
+    for (std::size_t i = 0; i < Size(); ++i) index_.emplace(Name(i), static_cast<std::uint32_t>(i));
+  }
+  const auto found = index_.find(name);
+  if (found == index_.end()) return kNone;
+  next_ = found->second + 1;
+  return found->second;
 }
 
 bool SplitRouter::CallsForRoutePass(const platform::NetworkEvent& e) const {

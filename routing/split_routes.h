@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -125,12 +126,31 @@ class SplitRouter {
  private:
   std::string ResolveLog() const;
 
-  // An answer kept between passes: its addresses, until when, and the
-  // number of the last pass whose store listed it.
-  struct Kept {
-    std::vector<platform::Ipv4> addresses;
-    Clock::time_point expires;
-    std::uint32_t listed = 0;
+  // The answers kept between passes, in the order of the store when they
+  // were last listed, in a few flat arrays (100,000 answers take about
+  // 4 MB): the destinations one after the other, the addresses one after
+  // the other, and per answer where each ends and until when it is kept.
+  class KeptAnswers {
+   public:
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::size_t Size() const { return expires_.size(); }
+    std::string_view Name(std::size_t i) const;
+    const platform::Ipv4* Addresses(std::size_t i) const { return addresses_.data() + (i == 0 ? 0 : addressEnd_[i - 1]); }
+    std::size_t Count(std::size_t i) const { return addressEnd_[i] - (i == 0 ? 0 : addressEnd_[i - 1]); }
+    Clock::time_point Expires(std::size_t i) const { return expires_[i]; }
+    void Add(std::string_view name, const platform::Ipv4* addresses, std::size_t count, Clock::time_point expires);
+    // The answer kept for `name`, kNone for none. Names asked in the
+    // order they were added cost one comparison each.
+    std::size_t Find(std::string_view name);
+
+   private:
+    std::string names_;
+    std::vector<std::uint32_t> nameEnd_;
+    std::vector<platform::Ipv4> addresses_;
+    std::vector<std::uint32_t> addressEnd_;
+    std::vector<Clock::time_point> expires_;
+    std::size_t next_ = 0;                                   // where Find looks first
+    std::unordered_map<std::string_view, std::uint32_t> index_;  // made on the first miss
   };
 
   // Hands the plan to the system and remembers it for routes-only passes
@@ -144,8 +164,7 @@ class SplitRouter {
   std::atomic<int> routing_{0};
   // Under lock_: the kept answers, the pass count, and the last plan with
   // what it was made from (the store's revision, the machine's networks).
-  std::unordered_map<std::string, Kept> kept_;
-  std::uint32_t passes_ = 0;
+  KeptAnswers kept_;
   platform::RoutePlan lastPlan_;
   std::vector<platform::Prefix> lastOwn_;
   std::uint64_t lastRevision_ = 0;
