@@ -21,6 +21,16 @@
 #     `getent ahostsv4 NAME` process per entry, and per answer address one
 #     `ip route del NET/24` and one `ip route add NET/24 via LINE` process,
 #     each waited for), extrapolated linearly to N;
+#   - the headless service (`quillon --service`) in the same namespace:
+#     the time from its start until every network is routed; over a steady
+#     minute (from 5 s after that), the CPU time of the service and of the
+#     route helpers it ran (/proc/PID/stat utime+stime+cutime+cstime), the
+#     DNS queries the dnsmasq answered (its SIGUSR1 statistics) and the
+#     route changes `ip -4 monitor route` saw; its resident memory; the time
+#     until every split route of a line is back after the line's link went
+#     down and up and its default route was put back (as a network manager
+#     does), and until a split route deleted by hand is back (the table
+#     polled with `ip route`);
 #   - the real program's resident memory: Quillon (build/linux/app/quillon)
 #     on a virtual display (Xvfb) in the same namespace with the bundled
 #     config site (on a port the kernel picks), its notice answered with Return (xdotool), once with an
@@ -34,6 +44,9 @@
 #                            for each N (default 3); the table gives the
 #                            median and, for times, the least and greatest
 #   QUILLON_BENCH_WINDOW=0   leave out the real window's memory
+#   QUILLON_BENCH_SERVICE=0  leave out the headless service
+#   QUILLON_BENCH_MINUTE=S   length of the service's steady window (default 60)
+#   QUILLON_BENCH_TTL=S      the TTL of the dnsmasq's answers (default 600)
 #   QUILLON_SKIP_BUILD=1     do not build; use the binary already built
 #   QUILLON_BUILD_DIR=DIR    take bench/quillon_bench_split from DIR
 #                            (default build/linux; implies no build)
@@ -70,7 +83,8 @@ if [[ ${1:-} == --inside ]]; then
 
   dnsmasq --keep-in-foreground --conf-file=/dev/null --pid-file= --user=root \
     --listen-address=127.0.0.1 --bind-interfaces --no-resolv --no-hosts \
-    --addn-hosts="$state/hosts-$n" --log-facility=- 2>"$state/dnsmasq-$n.log" &
+    --addn-hosts="$state/hosts-$n" --local-ttl="${QUILLON_BENCH_TTL:-600}" \
+    --log-facility="$state/dnsmasq-$n.log" &
   dns=$!
   trap 'kill "$dns" 2>/dev/null || true; wait "$dns" 2>/dev/null || true' EXIT
   up=
@@ -91,9 +105,15 @@ if [[ ${1:-} == --inside ]]; then
   # only in the last. Every figure is the median of the runs, with its least
   # and greatest value beside it (other work on the machine shows there).
   runs=${QUILLON_BENCH_RUNS:-3}
+  # The routes of the bench's networks, Quillon's (protocol 77) and those
+  # of `ip route` (the per-process sample); the lines' default routes stay.
+  flush_routes() {
+    ip -4 route flush root 10.0.0.0/8 proto 77
+    ip -4 route flush root 10.0.0.0/8 proto static
+    ip -4 route flush root 10.0.0.0/8 proto boot
+  }
   for ((r = 1; r <= runs; r++)); do
-    ip -4 route flush proto static
-    ip -4 route flush proto boot
+    flush_routes
     "$bench" --home "$home" --per-process "$((r == runs ? sample : 0))" >"$state/run-$n-$r.txt"
   done
   cat "$state"/run-"$n"-*.txt | awk -F= '
@@ -107,6 +127,106 @@ if [[ ${1:-} == --inside ]]; then
         printf "%s=%s\n%s_min=%s\n%s_max=%s\n%s_runs=%d\n", key, median, key, a[1], key, a[c], key, c
       }
     }' | tee "$state/bench-$n.txt"
+
+  # The headless service, from a fresh table.
+  if [[ -n ${QUILLON_BENCH_SERVICE_BIN:-} ]]; then
+    flush_routes
+    now() { echo "$EPOCHREALTIME"; }
+    since() { awk -v a="$1" -v b="$EPOCHREALTIME" 'BEGIN { printf "%.3f", b - a }'; }
+    routes77() { ip -4 route show proto 77 "$@" | wc -l; }
+    # until COUNT PAUSE CMD...: polls CMD (a count) until it prints COUNT,
+    # PAUSE seconds between polls (each poll of tens of thousands of routes
+    # costs `ip` tens of milliseconds of the cores the service runs on);
+    # false after 180 s.
+    until_count() {
+      local want=$1 pause=$2 end=$((SECONDS + 180))
+      shift 2
+      while ((SECONDS < end)); do
+        [[ $("$@") == "$want" ]] && return 0
+        sleep "$pause"
+      done
+      return 1
+    }
+    # The CPU time (s) of the service and of its waited-for children.
+    cpu_s() { awk -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15 + $16 + $17) / hz }' "/proc/$svc/stat"; }
+    # The queries the dnsmasq answered so far (its SIGUSR1 statistics).
+    dns_queries() {
+      local before
+      before=$(grep -c 'queries answered locally' "$state/dnsmasq-$n.log" || true)
+      kill -USR1 "$dns"
+      for _ in $(seq 1 200); do
+        (($(grep -c 'queries answered locally' "$state/dnsmasq-$n.log" || true) > before)) && break
+        sleep 0.01
+      done
+      sed -n 's/.*queries forwarded \([0-9]*\), queries answered locally \([0-9]*\).*/\1 \2/p' \
+        "$state/dnsmasq-$n.log" | tail -n 1 | awk '{ print $1 + $2 }'
+    }
+    networks=$(awk '{ split($1, a, "."); print a[1] "." a[2] "." a[3] }' "$state/hosts-$n" | sort -u | wc -l)
+    q0=$(dns_queries)
+    t0=$(now)
+    QUILLON_ROUTE_HELPER=$QUILLON_BENCH_HELPER "$QUILLON_BENCH_SERVICE_BIN" --service --home "$home" \
+      >"$state/service-$n.log" 2>&1 &
+    svc=$!
+    trap 'kill "$dns" "$svc" 2>/dev/null || true; wait 2>/dev/null || true' EXIT
+    if until_count "$networks" 0.05 routes77; then
+      echo "service_first_pass_s=$(since "$t0")"
+    else
+      say "the service did not route the $networks networks:"; sed 's/^/  /' "$state/service-$n.log" >&2
+      exit 1
+    fi
+    echo "service_networks=$networks"
+    echo "service_first_pass_queries=$(($(dns_queries) - q0))"
+    # The steady minute: from 5 s after the first pass, one full pass in it.
+    minute=${QUILLON_BENCH_MINUTE:-60}
+    sleep 5
+    ip -4 monitor route >"$state/monitor-$n.log" 2>/dev/null &
+    monitor=$!
+    sleep 0.5
+    c0=$(cpu_s) q0=$(dns_queries)
+    sleep "$minute"
+    c1=$(cpu_s) q1=$(dns_queries)
+    sleep 0.5
+    kill "$monitor"; wait "$monitor" 2>/dev/null || true
+    echo "service_minute_s=$minute"
+    echo "service_minute_cpu_s=$(awk -v a="$c0" -v b="$c1" 'BEGIN { printf "%.2f", b - a }')"
+    echo "service_minute_queries=$((q1 - q0))"
+    echo "service_minute_route_changes=$(grep -c . "$state/monitor-$n.log" || true)"
+    sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/service_rss_kb=\1/p; s/^VmHWM:[[:space:]]*\([0-9]*\).*/service_rss_peak_kb=\1/p' \
+      "/proc/$svc/status"
+    # A line goes down and comes back; the network manager puts its default
+    # route back.
+    line0=$(routes77 via 192.0.2.1)
+    t0=$(now)
+    ip link set v0 down
+    ip link set v0 up
+    tup=$(now)
+    for _ in $(seq 1 100); do
+      ip route add default via 192.0.2.1 metric 30 2>/dev/null && break
+      sleep 0.01
+    done
+    tdefault=$(now)
+    if until_count "$line0" 0.01 routes77 via 192.0.2.1; then
+      echo "service_bounce_s=$(since "$tup")"
+      echo "service_bounce_from_default_s=$(since "$tdefault")"
+    else
+      echo "service_bounce_s=-"
+    fi
+    echo "service_bounce_routes=$line0"
+    # A split route deleted by hand.
+    gateway=203.0.113.1
+    read -r victim _ < <(ip -4 route show proto 77 via "$gateway" | head -n 1)
+    ip route del "$victim" via "$gateway"
+    t0=$(now)
+    if until_count 1 0.01 routes77 exact "$victim" via "$gateway"; then
+      echo "service_deleted_s=$(since "$t0")"
+    else
+      echo "service_deleted_s=-"
+    fi
+    sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/service_rss_end_kb=\1/p' "/proc/$svc/status"
+    echo "service_cpu_total_s=$(cpu_s)"
+    kill "$svc"
+    wait "$svc" 2>/dev/null || true
+  fi
 
   # The real window: Quillon's resident memory once its window is up with an
   # empty store, and once it has loaded the N entries and routed them.
@@ -139,7 +259,7 @@ if [[ ${1:-} == --inside ]]; then
     [[ -n $box ]] && sleep 0.3 && xdotool windowfocus --sync "$box" key Return
     for ((i = 0; i < 1200; i++)); do
       if [[ -z $shown ]] && xdotool search --onlyvisible --name '^Quillon - ' >/dev/null 2>&1; then shown=1; fi
-      if [[ -n $shown ]] && { ((routes == 0)) || (($(ip -4 route show proto static | wc -l) >= routes)); }; then
+      if [[ -n $shown ]] && { ((routes == 0)) || (($(ip -4 route show proto 77 | wc -l) >= routes)); }; then
         sleep 2
         sed -n 's/^VmRSS:[[:space:]]*\([0-9]*\).*/\1/p' "/proc/$pid/status"
         break
@@ -150,8 +270,7 @@ if [[ ${1:-} == --inside ]]; then
     wait "$pid" 2>/dev/null || true
   }
   # Both start from the namespace's first table: the program reads it.
-  ip -4 route flush proto static
-  ip -4 route flush proto boot
+  flush_routes
   mkdir -p "$state/empty-$n"
   echo "window_rss_empty_kb=$(window_rss "$state/empty-$n" 0)"
   routes=$(sed -n 's/^full_added=//p' "$state/bench-$n.txt")
@@ -175,10 +294,19 @@ done
 
 if [[ ${QUILLON_SKIP_BUILD:-} != 1 && -z ${QUILLON_BUILD_DIR:-} ]]; then
   say "building the linux preset (quillon_bench_split)"
-  (cd "$repo" && cmake --preset linux >/dev/null && cmake --build --preset linux --target quillon_bench_split quillon quillon-site)
+  (cd "$repo" && cmake --preset linux >/dev/null && cmake --build --preset linux --target quillon_bench_split quillon quillon-route quillon-site)
 fi
 bench=$build_dir/bench/quillon_bench_split
 [[ -x $bench ]] || { say "no benchmark program at $bench"; exit 1; }
+
+# The headless service is measured when the program and the route helper
+# are built (QUILLON_BENCH_SERVICE=0 leaves it out).
+if [[ ${QUILLON_BENCH_SERVICE:-1} == 1 && -x $build_dir/app/quillon && -x $build_dir/helper/quillon-route ]]; then
+  export QUILLON_BENCH_SERVICE_BIN=$build_dir/app/quillon
+  export QUILLON_BENCH_HELPER=$build_dir/helper/quillon-route
+else
+  say "not measuring the service (needs build/linux/app/quillon and build/linux/helper/quillon-route)"
+fi
 
 # The real window is measured too when Quillon, the site and a virtual
 # display can be had (QUILLON_BENCH_WINDOW=0 leaves it out).
@@ -246,6 +374,12 @@ ratio_full() { ratio "$1" full_ms; }
 ratio_steady() { ratio "$1" steady_ms; }
 full_desc() { echo "$(v "$1" full_added) / $(v "$1" full_monitor_changes)"; }
 steady_desc() { echo "$(changes "$1" steady) / $(v "$1" steady_monitor_changes_max)"; }
+service_first_desc() {
+  local w
+  w=$(v "$1" service_networks)
+  if [[ -z $w ]]; then echo "-"; return; fi
+  echo "$w / $(v "$1" service_first_pass_queries)"
+}
 sample_desc() { echo "$(v "$1" perprocess_sample) / $(v "$1" perprocess_processes)"; }
 
 echo
@@ -262,11 +396,21 @@ row "reload of the list (ms)" ms reload_ms
 row "RSS, empty program state (MB)" rss_mb rss_empty_kb
 row "RSS after passes and reload (MB)" rss_mb rss_after_kb
 row "RSS above the empty state (MB)" above_mb
+row "service: first pass, all networks routed (s)" v service_first_pass_s
+row "  networks / DNS queries" service_first_desc
+row "service: steady minute, CPU service+helper (s)" v service_minute_cpu_s
+row "  DNS queries in the minute" v service_minute_queries
+row "  route changes in the minute (ip monitor)" v service_minute_route_changes
+row "service: RSS after the minute (MB)" rss_mb service_rss_kb
+row "  peak RSS (MB)" rss_mb service_rss_peak_kb
+row "service: line bounced, its routes back (s)" v service_bounce_s
+row "  from its default route back (s)" v service_bounce_from_default_s
+row "service: route deleted by hand, back (s)" v service_deleted_s
 row "Quillon window, empty store: RSS (MB)" rss_mb window_rss_empty_kb
 row "Quillon window, N entries routed: RSS (MB)" rss_mb window_rss_loaded_kb
 row "Quillon window: above the empty window (MB)" window_above_mb
 row "phase: store read (ms)" ms phase_store_read_ms
-row "phase: lookups, 32 at once (ms)" ms phase_lookups_ms
+row "phase: lookups, all at once (ms)" ms phase_lookups_ms
 row "  CPU time, all threads (ms)" v phase_lookups_cpu_ms
 row "phase: the machine's adapters (ms)" ms phase_adapters_ms
 row "phase: answers to requests (ms)" ms phase_answers_ms

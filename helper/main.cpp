@@ -35,8 +35,8 @@ using quillon::platform::RoutePlan;
 using quillon::platform::RouteReport;
 
 // The dynamic linker runs an executable's pre-initialisation functions
-// before the constructors of the shared libraries it loads, and libnl's
-// constructors read NLDBG and NLCB: the environment goes first. At this
+// before the constructors of the shared libraries it loads, which may read
+// the environment: it goes first. At this
 // point the C library has not yet taken `environment` as its environ (its
 // own constructor does that), so the list itself is emptied; clearenv()
 // here would be undone.
@@ -55,6 +55,9 @@ enum class Input { Read, TooLong, Failed };
 // Standard input to its end, but never more than one byte past the limit.
 Input ReadInput(std::string& text) {
   const std::size_t limit = quillon::platform::kPlanMaxBytes;
+  // Room for the longest plan at once: pages are only made as the text
+  // fills them, and the text is never copied to grow.
+  text.reserve(limit + 1);
   char buffer[1 << 16];
   while (true) {
     const std::size_t room = limit + 1 - text.size();

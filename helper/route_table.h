@@ -1,9 +1,13 @@
 // The route helper's work on the kernel's main routing table (netlink,
-// libnl-route-3): what the table says before a plan, which requests of the
-// plan the rules accept, and the changes that apply the accepted rest.
+// NETLINK_ROUTE, its messages built and parsed here): what the table says
+// before a plan, which requests of the plan the rules accept, and the
+// changes that apply the accepted rest.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/route_plan.h"
@@ -13,6 +17,34 @@ namespace quillon::helper {
 using platform::Ipv4;
 using platform::Prefix;
 
+// One IPv4 route of a table dump, as far as the helper looks at it.
+struct TableRoute {
+  Prefix destination;     // 0.0.0.0/0 for a default route
+  std::uint32_t table = 0;
+  std::uint8_t protocol = 0;
+  std::uint8_t scope = 0;
+  std::uint8_t type = 0;
+  std::uint8_t tos = 0;
+  std::uint32_t priority = 0;  // the metric
+  int nexthops = 0;            // 0: none (a blackhole); more than 1: multipath
+  Ipv4 gateway = 0;            // of a route of one next hop; 0: none
+  // The route's message in the dump's blocks: sent back as a delete
+  // request, it names exactly this route.
+  std::uint32_t block = 0;
+  std::uint32_t message = 0;
+  std::uint32_t length = 0;
+};
+
+// The IPv4 routes of every table, read in one dump. A dump that the kernel
+// reports as interrupted by a change is read again.
+struct RouteDump {
+  std::vector<TableRoute> routes;
+  // The messages of the routes, one after the other, in blocks that are
+  // never moved once filled.
+  std::vector<std::string> blocks;
+  std::string_view Message(const TableRoute& r) const { return std::string_view(blocks[r.block]).substr(r.message, r.length); }
+};
+
 // The machine as a plan finds it, read once before anything changes.
 struct Machine {
   // The lines: every gateway of an IPv4 default route of the main table.
@@ -20,6 +52,9 @@ struct Machine {
   // The networks of this machine's own IPv4 addresses: each address's
   // subnet, and its /24.
   std::vector<Prefix> ownNetworks;
+  // The table as it was read for the above; a plan that changes no default
+  // route finds its split routes in it.
+  RouteDump table;
 };
 
 // False, with `reason`, when the table or the addresses cannot be read.
@@ -39,6 +74,6 @@ std::string NoRightsReason();
 // Applies the plan's accepted requests and counts what changed into
 // `report`; a refused request adds one refusal line. Sets the outcome
 // NoRights (and stops) when the kernel refuses for want of rights.
-void ApplyPlan(const platform::RoutePlan& plan, const Machine& machine, platform::RouteReport& report);
+void ApplyPlan(const platform::RoutePlan& plan, Machine& machine, platform::RouteReport& report);
 
 }  // namespace quillon::helper

@@ -1,7 +1,10 @@
 #include "routing/split_routes.h"
 
 #include <algorithm>
+#include <optional>
+#include <string_view>
 #include <unordered_set>
+#include <utility>
 
 #include "platform/safety.h"
 #include "routing/config_paths.h"
@@ -61,35 +64,94 @@ bool RoutesThroughLine(const SplitEntry& entry) {
   return entry.status == kEnabled && platform::IsGatewayText(entry.line);
 }
 
-platform::RoutePlan PlanSplitRoutes(const std::vector<PassEntry>& entries, const std::vector<Prefix>& own) {
-  std::vector<std::vector<Prefix>> networks;
-  std::vector<bool> prefixEntry;
-  networks.reserve(entries.size());
-  prefixEntry.reserve(entries.size());
+namespace {
+
+// One entry as the planner sees it: its line's gateway when it routes
+// through it (0: it only takes routes away), and its answer's addresses
+// (each asks for its /24), or, for a prefix entry, the prefix itself.
+struct Planned {
+  platform::Ipv4 gateway;
+  const platform::Ipv4* addresses;
+  std::size_t count;
+  bool isPrefix = false;
+  Prefix prefix{};
+};
+
+// Calls `use` with each network an entry asks for.
+template <typename Use>
+void ForEachNetwork(const Planned& p, Use use) {
+  if (p.isPrefix) {
+    use(p.prefix);
+    return;
+  }
+  for (std::size_t i = 0; i < p.count; ++i) use(platform::Network24(p.addresses[i]));
+}
+
+bool IsOwn(const Prefix& network, const std::vector<Prefix>& own) {
+  for (const Prefix& o : own) {
+    if (o.Overlaps(network)) return true;
+  }
+  return false;
+}
+
+// PlanSplitRoutes on entries taken apart, with no copy of any answer.
+platform::RoutePlan Plan(const std::vector<Planned>& entries, const std::vector<Prefix>& own) {
+  std::size_t addresses = 0;
+  bool removes = false;
+  for (const Planned& p : entries) {
+    addresses += p.isPrefix ? 1 : p.count;
+    removes = removes || p.gateway == 0;
+  }
+  // What the entries that route ask for: needed only when some entry
+  // takes routes away.
   std::unordered_set<std::uint64_t> asked;
-  for (const PassEntry& p : entries) {
-    Prefix prefix;
-    prefixEntry.push_back(KindOf(p.entry.destination, &prefix) == DestinationKind::Prefix);
-    if (prefixEntry.back()) {
-      const bool mine = std::any_of(own.begin(), own.end(), [&](const Prefix& o) { return o.Overlaps(prefix); });
-      networks.push_back(platform::IsRoutablePrefix(prefix) && !mine ? std::vector<Prefix>{prefix} : std::vector<Prefix>{});
-    } else {
-      networks.push_back(RoutedNetworks(p.answer, own));
-    }
-    if (p.listed && RoutesThroughLine(p.entry)) {
-      for (const Prefix& n : networks.back()) asked.insert(Key(n));
+  if (removes) {
+    for (const Planned& p : entries) {
+      if (p.gateway == 0) continue;
+      ForEachNetwork(p, [&](const Prefix& n) { asked.insert(Key(n)); });
     }
   }
   platform::RoutePlan plan;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const PassEntry& p = entries[i];
-    const platform::Ipv4 gateway =
-        p.listed && RoutesThroughLine(p.entry) ? platform::ParseIpv4(p.entry.line).value_or(0) : 0;
-    for (const Prefix& n : networks[i]) {
-      if (gateway != 0 || asked.count(Key(n)) == 0) plan.routes.push_back({n, gateway, prefixEntry[i]});
-    }
+  plan.routes.reserve(addresses);
+  for (const Planned& p : entries) {
+    ForEachNetwork(p, [&](const Prefix& n) {
+      if (!platform::IsRoutablePrefix(n) || IsOwn(n, own)) return;
+      if (p.gateway != 0 || asked.count(Key(n)) == 0) plan.routes.push_back({n, p.gateway, p.isPrefix});
+    });
   }
   return plan;
+}
+
+// The gateway of an entry that routes through its line, else 0. Lines are
+// few: each text is read once a pass.
+class LineGateways {
+ public:
+  platform::Ipv4 Of(const SplitEntry& e) {
+    if (e.status != kEnabled) return 0;
+    for (const auto& [text, gateway] : seen_) {
+      if (text == e.line) return gateway;
+    }
+    const platform::Ipv4 gateway = platform::IsGatewayText(e.line) ? platform::ParseIpv4(e.line).value_or(0) : 0;
+    seen_.emplace_back(e.line, gateway);
+    return gateway;
+  }
+
+ private:
+  std::vector<std::pair<std::string, platform::Ipv4>> seen_;
+};
+
+}  // namespace
+
+platform::RoutePlan PlanSplitRoutes(const std::vector<PassEntry>& entries, const std::vector<Prefix>& own) {
+  std::vector<Planned> planned;
+  planned.reserve(entries.size());
+  LineGateways lines;
+  for (const PassEntry& p : entries) {
+    Planned one{p.listed ? lines.Of(p.entry) : 0, p.answer.addresses.data(), p.answer.addresses.size()};
+    one.isPrefix = KindOf(p.entry.destination, &one.prefix) == DestinationKind::Prefix;
+    planned.push_back(one);
+  }
+  return Plan(planned, own);
 }
 
 AddOutcome CheckAddRequest(const AddRequest& r) {
@@ -128,76 +190,153 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
   } done{routing_};
 
   const bool keeps = sys_.KeepsAnswers();
-  const bool lookups = kind == Pass::Full || !keeps;
   const Clock::time_point now = Clock::now();
-  std::vector<PassEntry> pass;
-  std::vector<std::string> asked;      // the destinations looked up in this pass
-  std::vector<std::size_t> askedFor;   // their places in `pass`
-  std::vector<bool> fresh;             // the entry's answer is this pass's (or it needs none)
-  std::unordered_map<std::string, Kept> kept;
-  for (SplitEntry& e : store_.Entries()) {
-    if (HoldsBar(e) || !platform::IsSafeDestination(e.destination)) continue;
-    const DestinationKind destinationKind = KindOf(e.destination);
-    if (destinationKind == DestinationKind::Refused) continue;
-    if (destinationKind == DestinationKind::Prefix) {
-      fresh.push_back(true);  // routed as it stands, every pass
-      pass.push_back({std::move(e), {}, true});
-      continue;
+  // Taken before the store is read: a change made meanwhile counts as one
+  // after it.
+  const std::uint64_t revision = store_.Revision();
+  const SplitStore::Digest digest = keeps ? store_.FileDigest() : SplitStore::Digest{};
+  if (keeps && lastPlanned_ && revision == lastRevision_ && digest == lastDigest_ &&
+      (kind == Pass::RoutesOnly || now < lookupDue_)) {
+    // Nothing this pass would plan differently: the last plan again.
+    std::vector<Prefix> own = OwnNetworks(sys_);
+    if (own == lastOwn_) {
+      platform::RouteReport report;
+      if (!lastPlan_.routes.empty()) report = sys_.ApplyRoutePlan(lastPlan_);
+      if (progress) progress("");
+      return report;
     }
-    fresh.push_back(false);
-    const auto found = kept_.find(e.destination);
-    const bool known = found != kept_.end();
-    if (known) kept.insert(kept_.extract(found));
-    if (lookups && (!keeps || !known || kept[e.destination].expires <= now)) {
-      askedFor.push_back(pass.size());
-      asked.push_back(e.destination);
-    }
-    pass.push_back({std::move(e), {}, true});
   }
-  kept_ = std::move(kept);  // the answers of entries no longer listed go
-  if (pass.empty()) return {};
 
-  const std::vector<Lookup> answers =
-      asked.empty() ? std::vector<Lookup>()
-                    : sys_.LookupHosts(asked, ResolveLog(), [&](std::size_t i) {
-                        if (progress) progress(asked[i]);
-                      });
-  for (std::size_t i = 0; i < answers.size(); ++i) {
-    const Lookup& a = answers[i];
-    PassEntry& p = pass[askedFor[i]];
-    if (!a.started) continue;
-    fresh[askedFor[i]] = true;
-    p.answer = a;
-    if (!keeps) continue;
-    if (a.answered && !a.addresses.empty()) {
-      const auto ttl = a.ttl == 0 ? Clock::duration::zero() : std::max<Clock::duration>(std::chrono::seconds(a.ttl), kAnswerFloor);
-      kept_[p.entry.destination] = {a, now + ttl};
-    } else if (const auto k = kept_.find(p.entry.destination); k != kept_.end()) {
-      // The last good answer's routes stay; it is asked again next time.
-      p.answer = k->second.answer;
-      k->second.expires = now;
+  const bool lookups = kind == Pass::Full || !keeps;
+  std::vector<Prefix> own;
+  // The plan, made in a scope of its own: what it takes to make it (the
+  // store as read, the lookups' answers) is gone before the plan goes to
+  // the system.
+  std::optional<platform::RoutePlan> made = [&]() -> std::optional<platform::RoutePlan> {
+    std::vector<SplitEntry> entries = store_.Entries();
+    // The entries of the pass (positions in `entries`), with their kept
+    // answers; the destinations looked up and their places in `used`.
+    // Prefix entries are routed as they stand: nothing is looked up or kept.
+    std::vector<std::size_t> used;
+    std::vector<std::size_t> keptOf;
+    std::vector<Prefix> prefixOf;  // per place in `used`; length 0: looked up
+    std::vector<std::string> asked;
+    std::vector<std::size_t> askedFor;
+    used.reserve(entries.size());
+    keptOf.reserve(entries.size());
+    prefixOf.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const SplitEntry& e = entries[i];
+      if (HoldsBar(e) || !platform::IsSafeDestination(e.destination)) continue;
+      Prefix prefix;
+      const DestinationKind destinationKind = KindOf(e.destination, &prefix);
+      if (destinationKind == DestinationKind::Refused) continue;
+      if (destinationKind == DestinationKind::Prefix) {
+        used.push_back(i);
+        keptOf.push_back(KeptAnswers::kNone);
+        prefixOf.push_back(prefix);
+        continue;
+      }
+      const std::size_t k = keeps ? kept_.Find(e.destination) : KeptAnswers::kNone;
+      if (lookups && (!keeps || k == KeptAnswers::kNone || kept_.Expires(k) <= now)) {
+        askedFor.push_back(used.size());
+        asked.push_back(e.destination);
+      }
+      used.push_back(i);
+      keptOf.push_back(k);
+      prefixOf.push_back({0, 0});
     }
-  }
-  // An entry deleted while the lookups ran gets no line: it only takes
-  // routes away, like a disabled one.
-  std::unordered_set<std::string> listed;
-  if (!asked.empty()) {
-    for (std::string& name : store_.Names()) listed.insert(std::move(name));
-  }
-  std::vector<PassEntry> routed;
-  routed.reserve(pass.size());
-  for (std::size_t i = 0; i < pass.size(); ++i) {
-    PassEntry& p = pass[i];
-    if (!fresh[i]) {
-      const auto k = kept_.find(p.entry.destination);
-      if (k == kept_.end()) continue;  // nothing known of it yet: nothing to route
-      p.answer = k->second.answer;
+    if (used.empty()) {
+      kept_ = {};  // the answers of entries no longer listed go
+      return std::nullopt;
     }
-    p.listed = asked.empty() || listed.count(p.entry.destination) > 0;
-    routed.push_back(std::move(p));
+
+    const std::vector<Lookup> answers =
+        asked.empty() ? std::vector<Lookup>()
+                      : sys_.LookupHosts(asked, ResolveLog(), [&](std::size_t i) {
+                          if (progress) progress(asked[i]);
+                        });
+    std::vector<const Lookup*> answerOf(used.size(), nullptr);  // a lookup of this pass that started
+    for (std::size_t i = 0; i < answers.size(); ++i) {
+      if (answers[i].started) answerOf[askedFor[i]] = &answers[i];
+    }
+    // The answers kept from now on, in the order of this pass: a good fresh
+    // answer for its TTL (at least the period; a TTL of 0 is asked again at
+    // the next pass); after a failed or empty lookup, the last good answer,
+    // asked again next time. The answers of entries no longer listed go.
+    // Where the system keeps no answer, the fresh answers serve this pass.
+    std::vector<std::size_t> keptNow(used.size(), KeptAnswers::kNone);
+    if (keeps) {
+      KeptAnswers kept;
+      for (std::size_t p = 0; p < used.size(); ++p) {
+        const std::string& name = entries[used[p]].destination;
+        const Lookup* a = answerOf[p];
+        if (a != nullptr && a->answered && !a->addresses.empty()) {
+          const auto ttl = a->ttl == 0 ? Clock::duration::zero()
+                                       : std::max<Clock::duration>(std::chrono::seconds(a->ttl), kAnswerFloor);
+          keptNow[p] = kept.Size();
+          kept.Add(name, a->addresses.data(), a->addresses.size(), now + ttl);
+        } else if (const std::size_t k = keptOf[p]; k != KeptAnswers::kNone) {
+          keptNow[p] = kept.Size();
+          kept.Add(name, kept_.Addresses(k), kept_.Count(k), a != nullptr ? now : kept_.Expires(k));
+        }
+      }
+      kept_ = std::move(kept);
+    }
+    // An entry deleted while the lookups ran gets no line: it only takes
+    // routes away, like a disabled one.
+    std::vector<std::string> names;
+    std::unordered_set<std::string_view> listed;
+    if (!asked.empty()) {
+      names = store_.Names();
+      listed.reserve(names.size());
+      for (const std::string& name : names) listed.insert(name);
+    }
+    std::vector<Planned> planned;
+    planned.reserve(used.size());
+    LineGateways lines;
+    // The next full pass looks something up once the first kept answer
+    // expires; at once when an entry has no answer kept.
+    lookupDue_ = Clock::time_point::max();
+    for (std::size_t p = 0; p < used.size(); ++p) {
+      const SplitEntry& e = entries[used[p]];
+      const platform::Ipv4 gateway = asked.empty() || listed.count(e.destination) > 0 ? lines.Of(e) : 0;
+      if (prefixOf[p].length != 0) {
+        planned.push_back({gateway, nullptr, 0, true, prefixOf[p]});
+        continue;
+      }
+      if (const std::size_t k = keptNow[p]; k != KeptAnswers::kNone) {
+        lookupDue_ = std::min(lookupDue_, kept_.Expires(k));
+        planned.push_back({gateway, kept_.Addresses(k), kept_.Count(k)});
+        continue;
+      }
+      lookupDue_ = now;
+      // A fresh answer without an address routes nothing; an entry with no
+      // answer at all is not known yet: nothing to route.
+      if (const Lookup* a = answerOf[p]; a != nullptr) {
+        planned.push_back({gateway, a->addresses.data(), a->addresses.size()});
+      }
+    }
+    own = OwnNetworks(sys_);
+    return Plan(planned, own);
+  }();
+  if (!made) {
+    lastPlanned_ = false;
+    return {};
   }
-  const platform::RoutePlan plan = PlanSplitRoutes(routed, OwnNetworks(sys_));
-  {
+  const platform::RouteReport report = Apply(std::move(*made), std::move(own), revision, digest);
+  // The plan is kept for later passes only where the answers are.
+  if (!keeps) {
+    lastPlanned_ = false;
+    lastPlan_ = {};
+  }
+  if (progress) progress("");
+  return report;
+}
+
+platform::RouteReport SplitRouter::Apply(platform::RoutePlan plan, std::vector<Prefix> own, std::uint64_t revision,
+                                         const SplitStore::Digest& digest) {
+  if (!lastPlanned_ || plan.routes != lastPlan_.routes) {
     std::lock_guard<std::mutex> hold(plannedLock_);
     planned_.clear();
     for (const platform::RouteRequest& r : plan.routes) {
@@ -206,8 +345,38 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
   }
   platform::RouteReport report;
   if (!plan.routes.empty()) report = sys_.ApplyRoutePlan(plan);
-  if (progress) progress("");
+  lastPlan_ = std::move(plan);
+  lastOwn_ = std::move(own);
+  lastRevision_ = revision;
+  lastDigest_ = digest;
+  lastPlanned_ = true;
   return report;
+}
+
+std::string_view SplitRouter::KeptAnswers::Name(std::size_t i) const {
+  const std::size_t begin = i == 0 ? 0 : nameEnd_[i - 1];
+  return std::string_view(names_).substr(begin, nameEnd_[i] - begin);
+}
+
+void SplitRouter::KeptAnswers::Add(std::string_view name, const platform::Ipv4* addresses, std::size_t count,
+                                   Clock::time_point expires) {
+  names_.append(name);
+  nameEnd_.push_back(static_cast<std::uint32_t>(names_.size()));
+  addresses_.insert(addresses_.end(), addresses, addresses + count);
+  addressEnd_.push_back(static_cast<std::uint32_t>(addresses_.size()));
+  expires_.push_back(expires);
+}
+
+std::size_t SplitRouter::KeptAnswers::Find(std::string_view name) {
+  if (next_ < Size() && Name(next_) == name) return next_++;
+  if (index_.empty() && Size() > 0) {
+    index_.reserve(Size());
+    for (std::size_t i = 0; i < Size(); ++i) index_.emplace(Name(i), static_cast<std::uint32_t>(i));
+  }
+  const auto found = index_.find(name);
+  if (found == index_.end()) return kNone;
+  next_ = found->second + 1;
+  return found->second;
 }
 
 bool SplitRouter::CallsForRoutePass(const platform::NetworkEvent& e) const {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -98,6 +99,11 @@ class SplitRouter {
   // the end of a run.
   using Progress = std::function<void(const std::string& destination)>;
 
+  // Where the system keeps answers, a pass that would plan what the last
+  // one planned (the store's file holds the same bytes and nothing was
+  // written through its object, the machine's own networks are the same,
+  // and, for a full pass, no answer is due for a lookup) applies the last
+  // plan again as it is, without reading the store.
   enum class Pass {
     Full,        // every entry whose answer expired is looked up, then every entry is routed
     RoutesOnly,  // every entry is routed from the kept answers, with no lookup (where none
@@ -133,17 +139,51 @@ class SplitRouter {
  private:
   std::string ResolveLog() const;
 
-  // An answer kept between passes.
-  struct Kept {
-    platform::Lookup answer;
-    Clock::time_point expires;
+  // The answers kept between passes, in the order of the store when they
+  // were last listed, in a few flat arrays (100,000 answers take about
+  // 4 MB): the destinations one after the other, the addresses one after
+  // the other, and per answer where each ends and until when it is kept.
+  class KeptAnswers {
+   public:
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::size_t Size() const { return expires_.size(); }
+    std::string_view Name(std::size_t i) const;
+    const platform::Ipv4* Addresses(std::size_t i) const { return addresses_.data() + (i == 0 ? 0 : addressEnd_[i - 1]); }
+    std::size_t Count(std::size_t i) const { return addressEnd_[i] - (i == 0 ? 0 : addressEnd_[i - 1]); }
+    Clock::time_point Expires(std::size_t i) const { return expires_[i]; }
+    void Add(std::string_view name, const platform::Ipv4* addresses, std::size_t count, Clock::time_point expires);
+    // The answer kept for `name`, kNone for none. Names asked in the
+    // order they were added cost one comparison each.
+    std::size_t Find(std::string_view name);
+
+   private:
+    std::string names_;
+    std::vector<std::uint32_t> nameEnd_;
+    std::vector<platform::Ipv4> addresses_;
+    std::vector<std::uint32_t> addressEnd_;
+    std::vector<Clock::time_point> expires_;
+    std::size_t next_ = 0;                                   // where Find looks first
+    std::unordered_map<std::string_view, std::uint32_t> index_;  // made on the first miss
   };
+
+  // Hands the plan to the system and remembers it for routes-only passes
+  // and for CallsForRoutePass.
+  platform::RouteReport Apply(platform::RoutePlan plan, std::vector<platform::Prefix> own, std::uint64_t revision,
+                              const SplitStore::Digest& digest);
 
   platform::System& sys_;
   SplitStore& store_;
   std::mutex lock_;  // the routing lock
   std::atomic<int> routing_{0};
-  std::unordered_map<std::string, Kept> kept_;  // under lock_
+  // Under lock_: the kept answers, the pass count, and the last plan with
+  // what it was made from (the store's revision, the machine's networks).
+  KeptAnswers kept_;
+  platform::RoutePlan lastPlan_;
+  std::vector<platform::Prefix> lastOwn_;
+  std::uint64_t lastRevision_ = 0;
+  SplitStore::Digest lastDigest_;
+  Clock::time_point lookupDue_;  // the first expiry of the last pass's answers
+  bool lastPlanned_ = false;
   mutable std::mutex plannedLock_;
   std::unordered_map<std::uint64_t, platform::Ipv4> planned_;  // prefix -> gateway the last pass asked for
 };

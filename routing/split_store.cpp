@@ -1,10 +1,13 @@
 #include "routing/split_store.h"
 
+#include <string_view>
 #include <unordered_set>
 
 #include "routing/config_paths.h"
 
 namespace quillon::routing {
+
+using platform::System;
 
 namespace {
 
@@ -37,14 +40,50 @@ std::vector<StoredSection> SplitStore::Sections() {
 
 std::vector<SplitEntry> SplitStore::Entries(const std::function<void(const std::vector<SplitEntry>&)>& then) {
   std::lock_guard<std::mutex> hold(lock_);
+  std::vector<System::IniRecord> records = sys_.IniReadKeys(path_, {kLineKey, kStatusKey, kNoteKey});
   std::vector<SplitEntry> entries;
-  std::unordered_set<std::string> seen;
-  for (auto& r : sys_.IniReadKeys(path_, {kLineKey, kStatusKey, kNoteKey})) {
-    if (!seen.insert(r.section).second) continue;
-    entries.push_back({std::move(r.section), std::move(r.values[0]), std::move(r.values[1]), std::move(r.values[2])});
+  entries.reserve(records.size());
+  {
+    // The names are looked at where they are, and moved only afterwards.
+    std::vector<bool> first(records.size(), false);
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) first[i] = seen.insert(records[i].section).second;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      if (!first[i]) continue;
+      auto& r = records[i];
+      entries.push_back({std::move(r.section), std::move(r.values[0]), std::move(r.values[1]), std::move(r.values[2])});
+    }
   }
   if (then) then(entries);
   return entries;
+}
+
+SplitStore::Digest SplitStore::FileDigest() {
+  const platform::ByteArray bytes = sys_.FileRead(path_);
+  // Two independent sums over 8 bytes at a time, each step mixed by a
+  // multiplication: a change of any byte changes both.
+  Digest d;
+  d.size = bytes.size();
+  std::uint64_t a = 0x9E3779B97F4A7C15ull, b = 0xC2B2AE3D27D4EB4Full;
+  const auto mix = [&](std::uint64_t w) {
+    a = (a ^ w) * 0x100000001B3ull;
+    a ^= a >> 29;
+    b = (b + w) * 0xFF51AFD7ED558CCDull;
+    b ^= b >> 32;
+  };
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    std::uint64_t w = 0;
+    for (int k = 7; k >= 0; --k) w = w << 8 | static_cast<unsigned char>(bytes[i + k]);
+    mix(w);
+  }
+  std::uint64_t tail = 0;
+  for (std::size_t k = bytes.size(); k > i; --k) tail = tail << 8 | static_cast<unsigned char>(bytes[k - 1]);
+  mix(tail);
+  d.first = a;
+  d.second = b;
+  return d;
 }
 
 std::vector<std::string> SplitStore::Names() { return sys_.IniSections(path_); }
@@ -61,6 +100,7 @@ std::vector<bool> SplitStore::WriteAll(const std::vector<SplitEntry>& entries,
   std::vector<platform::System::IniValue> values;
   values.reserve(entries.size() * 3);
   for (const SplitEntry& e : entries) AddValues(e, values);
+  ++revision_;
   const std::vector<bool> written = sys_.IniWriteMany(path_, values);
   std::vector<bool> whole(entries.size(), false);
   for (std::size_t i = 0; i < entries.size() && 3 * i + 2 < written.size(); ++i) {
@@ -72,6 +112,7 @@ std::vector<bool> SplitStore::WriteAll(const std::vector<SplitEntry>& entries,
 
 bool SplitStore::SetStatus(const std::string& destination, const std::string& status, const Then& then) {
   std::lock_guard<std::mutex> hold(lock_);
+  ++revision_;
   const bool written = sys_.IniWrite(path_, destination, kStatusKey, status);
   if (written && then) then();
   return written;
@@ -79,6 +120,7 @@ bool SplitStore::SetStatus(const std::string& destination, const std::string& st
 
 bool SplitStore::Remove(const std::string& destination, const Then& then) {
   std::lock_guard<std::mutex> hold(lock_);
+  ++revision_;
   const bool removed = sys_.IniWrite(path_, destination, std::nullopt, std::nullopt);
   if (removed && then) then();
   return removed;

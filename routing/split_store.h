@@ -5,6 +5,8 @@
 // This file is the one place that knows those keys.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <ostream>
@@ -55,6 +57,18 @@ class SplitStore {
   static SplitStore Main(platform::System& sys);
 
   const std::string& Path() const { return path_; }
+  // Counts the changes made through this object: equal numbers, no change
+  // through it in between (another object or process may still have
+  // written the file).
+  std::uint64_t Revision() const { return revision_; }
+  // What the file's bytes are now, in a few numbers: equal digests, the
+  // same bytes (short of a 128-bit coincidence). A file that cannot be
+  // read has the digest of no bytes.
+  struct Digest {
+    std::uint64_t size = 0, first = 0, second = 0;
+    bool operator==(const Digest&) const = default;
+  };
+  Digest FileDigest();
 
   // Each destination once, in file order: the first section of a name wins.
   // `then`, when given, receives the entries under the store's lock.
@@ -78,6 +92,7 @@ class SplitStore {
   platform::System& sys_;
   std::string path_;
   std::mutex lock_;
+  std::atomic<std::uint64_t> revision_{0};
 };
 
 }  // namespace quillon::routing

@@ -46,6 +46,9 @@ namespace {
 // Reads the whole open file; false on a read error.
 bool ReadAll(int fd, std::string& out) {
   out.clear();
+  // A regular file's size is known: its bytes are read without growing.
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) out.reserve(static_cast<std::size_t>(info.st_size) + 1);
   char buffer[65536];
   for (;;) {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -516,13 +519,12 @@ std::vector<System::IniRecord> PosixSystem::IniReadKeys(const std::string& file,
     if (file.empty() || LoadDocument(file, document) != Load::Loaded) return {};
   }
   std::vector<IniRecord> records;
-  for (std::string& name : document->SectionNames()) {
-    IniRecord record;
-    record.values.reserve(keys.size());
-    for (const std::string& key : keys) record.values.push_back(AsRead(document->Value(name, key), {}));
-    record.section = std::move(name);
-    records.push_back(std::move(record));
-  }
+  document->ReadKeys(keys, [&](std::string_view name, const ini::Document::KeyValues& values) {
+    IniRecord& record = records.emplace_back();
+    record.section = name;
+    record.values.reserve(values.size());
+    for (const auto& v : values) record.values.push_back(AsRead(v ? std::optional<std::string>(*v) : std::nullopt, {}));
+  });
   return records;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/posix/ini_engine.h"
 
+#include <algorithm>
+
 #include <unordered_map>
 #include <utility>
 
@@ -118,7 +120,11 @@ void Document::Parse() {
     }
   }
   firstByName_.reserve(sections_.size());
-  for (std::size_t i = 0; i < sections_.size(); ++i) firstByName_.emplace(FoldName(sections_[i].name), i);
+  firstOf_.clear();
+  firstOf_.reserve(sections_.size());
+  for (std::size_t i = 0; i < sections_.size(); ++i) {
+    firstOf_.push_back(static_cast<std::uint32_t>(firstByName_.emplace(FoldName(sections_[i].name), i).first->second));
+  }
 }
 
 std::string_view Document::LineText(std::size_t index) const {
@@ -168,6 +174,53 @@ std::vector<std::string> Document::SectionNames() const {
     if (!sections_[i].name.empty()) names.push_back(sections_[i].name);
   }
   return names;
+}
+
+void Document::ReadKeys(const std::vector<std::string>& keys,
+                        const std::function<void(std::string_view section, const KeyValues& values)>& each) const {
+  // A key of ASCII letters matches a name of the same length whose bytes
+  // lower to it; any other key is compared as FoldName makes both.
+  std::vector<std::string> folded;
+  std::vector<bool> ascii;
+  for (const std::string& key : keys) {
+    folded.push_back(FoldName(Trim(key)));
+    ascii.push_back(std::all_of(folded.back().begin(), folded.back().end(),
+                                [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
+  }
+  const auto matches = [&](std::string_view name, std::size_t k) {
+    const std::string& want = folded[k];
+    if (name.size() != want.size()) return false;
+    if (!ascii[k]) return FoldName(name) == want;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      auto byte = static_cast<unsigned char>(name[i]);
+      if (byte >= 0x80) return false;
+      if (byte >= 'A' && byte <= 'Z') byte = static_cast<unsigned char>(byte - 'A' + 'a');
+      if (static_cast<char>(byte) != want[i]) return false;
+    }
+    return true;
+  };
+  KeyValues values(keys.size());
+  std::vector<bool> found(keys.size());
+  for (std::size_t i = 1; i < sections_.size(); ++i) {
+    if (sections_[i].name.empty()) continue;
+    // A name the file holds twice reads the first section's values.
+    const Section& section = sections_[firstOf_[i]];
+    std::fill(values.begin(), values.end(), std::nullopt);
+    std::fill(found.begin(), found.end(), false);
+    std::size_t left = keys.size();
+    for (std::size_t line = section.first; line < section.last && left > 0; ++line) {
+      const auto parsed = ParseKey(LineText(line));
+      if (!parsed) continue;
+      for (std::size_t k = 0; k < keys.size(); ++k) {
+        if (found[k] || !matches(parsed->name, k)) continue;
+        // The first line of the key decides, also when it has no value.
+        found[k] = true;
+        --left;
+        if (parsed->value) values[k] = DropQuotes(*parsed->value);
+      }
+    }
+    each(sections_[i].name, values);
+  }
 }
 
 bool Document::Set(std::string_view section, std::string_view key, std::string_view value) {

@@ -31,6 +31,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,6 +69,14 @@ class Document {
   // Names of the sections in file order, duplicates included; the head and
   // sections whose name is empty are not listed.
   std::vector<std::string> SectionNames() const;
+
+  // For each section SectionNames lists, in its order: `each` gets its name
+  // and, for each of `keys`, what Value(name, key) gives (nullopt where it
+  // gives nothing), as views into the content: no copy, one walk over each
+  // section's lines.
+  using KeyValues = std::vector<std::optional<std::string_view>>;
+  void ReadKeys(const std::vector<std::string>& keys,
+                const std::function<void(std::string_view section, const KeyValues& values)>& each) const;
 
   // Each edit returns true when the content changed.
   // Sets `key` in the first section `section` (names and value trimmed): the
@@ -118,6 +128,7 @@ class Document {
   std::vector<Line> lines_;
   std::vector<Section> sections_;  // sections_[0] is the head
   std::unordered_map<std::string, std::size_t> firstByName_;
+  std::vector<std::uint32_t> firstOf_;  // per section, the first one of its name
 };
 
 }  // namespace quillon::platform::ini

@@ -207,5 +207,25 @@ TEST(IniEngine, SetManyEqualsTheSetsOneByOne) {
   }
 }
 
+TEST(IniEngine, ReadKeysGivesWhatValueGivesSectionBySection) {
+  // Duplicate names (in another case), a key without '=', a key twice, a
+  // name in upper case, quotes, a GBK name and a section without keys.
+  const Document d(
+      "head=1\n[a]\nXL=1\nxl=2\nzt\n[B]\nbz=\"q\"\n[A]\nxl=3\n[\xB5\xE7\xD0\xC5]\n\xB5\xE7=4\nXl = 5 \n[empty]\n[]\nxl=6\n");
+  const std::vector<std::string> keys{"xl", "zt", "bz", "\xB5\xE7", "none"};
+  std::vector<std::string> seen;
+  d.ReadKeys(keys, [&](std::string_view section, const Document::KeyValues& values) {
+    seen.emplace_back(section);
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+      const std::optional<std::string> value = d.Value(section, keys[k]);
+      EXPECT_EQ(values[k].has_value(), value.has_value()) << section << " " << keys[k];
+      if (value && values[k]) {
+        EXPECT_EQ(std::string(*values[k]), *value) << section << " " << keys[k];
+      }
+    }
+  });
+  EXPECT_EQ(seen, d.SectionNames());
+}
+
 }  // namespace
 }  // namespace quillon::platform::ini

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <malloc.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
@@ -21,6 +22,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <unordered_set>
 
 #include "platform/posix/posix_system.h"
 
@@ -82,6 +85,40 @@ int Reap(pid_t pid) {
   return status;
 }
 
+// The plan without requests that cannot change the helper's outcome. The
+// helper routes a network by its last accepted request, and whether it
+// accepts a request depends on the request's network and gateway alone:
+// of the requests alike in both, the last one stands for all (a split list
+// of 100,000 names often asks for one network many times).
+RoutePlan WithoutRepeats(const RoutePlan& plan) {
+  struct Key {
+    std::uint64_t prefix;
+    Ipv4 gateway;
+    bool operator==(const Key&) const = default;
+  };
+  struct Hash {
+    std::size_t operator()(const Key& k) const { return std::hash<std::uint64_t>()(k.prefix * 0x9E3779B97F4A7C15ull ^ k.gateway); }
+  };
+  std::vector<bool> keep(plan.routes.size(), false);
+  std::unordered_set<Key, Hash> later;
+  later.reserve(plan.routes.size());
+  for (std::size_t i = plan.routes.size(); i-- > 0;) {
+    const RouteRequest& r = plan.routes[i];
+    const Key key{std::uint64_t{r.prefix.network} << 8 | static_cast<unsigned>(r.prefix.length) << 1 | r.prefixEntry,
+                  r.gateway};
+    keep[i] = later.insert(key).second;
+  }
+  RoutePlan compact;
+  compact.replaceDefaults = plan.replaceDefaults;
+  compact.defaults = plan.defaults;
+  compact.clear = plan.clear;
+  compact.routes.reserve(later.size());
+  for (std::size_t i = 0; i < plan.routes.size(); ++i) {
+    if (keep[i]) compact.routes.push_back(plan.routes[i]);
+  }
+  return compact;
+}
+
 }  // namespace
 
 std::string FindRouteHelper(std::vector<std::string>* looked) {
@@ -117,7 +154,7 @@ RouteReport ApplyThroughHelper(const RoutePlan& plan) {
 RouteReport ApplyThroughHelper(const std::string& helper, const RoutePlan& plan) {
   if (plan.routes.size() > kPlanMaxRoutes || plan.defaults.size() > kPlanMaxDefaults)
     return Failed("the route plan has more routes than the route helper takes");
-  const std::string text = WritePlan(plan);
+  std::string text = WritePlan(WithoutRepeats(plan));
   if (text.size() > kPlanMaxBytes) return Failed("the route plan is longer than the route helper takes");
 
   int input[2];
@@ -205,6 +242,12 @@ RouteReport ApplyThroughHelper(const std::string& helper, const RoutePlan& plan)
   const bool answered = fromHelper.fd < 0;
   if (!answered) kill(pid, SIGKILL);
   const int status = Reap(pid);
+  // The plan comes at the end of a pass, which leaves megabytes of
+  // temporaries behind (at 100,000 entries: the store as read, the plan and
+  // its text). The program lives on between passes: their pages go back to
+  // the system now instead of staying resident until the next pass.
+  std::string().swap(text);
+  malloc_trim(0);
 
   if (late) return Failed("the route helper did not answer within " + std::to_string(kRouteHelperSeconds) + " s");
   if (tooLong) return Failed("the route helper's report is longer than " + std::to_string(kReportMaxBytes) + " bytes");

@@ -283,8 +283,11 @@ TestDns::TestDns(const std::map<std::string, std::vector<std::string>>& records,
   }
   std::vector<std::string> argv{"dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null", "--pid-file=",
                                 "--user=root", "--listen-address=127.0.0.1", "--bind-interfaces", "--no-resolv",
-                                "--no-hosts", "--addn-hosts=" + hosts, "--cache-size=0", "--log-facility=-"};
+                                "--no-hosts", "--addn-hosts=" + hosts, "--cache-size=0"};
   argv.insert(argv.end(), extra.begin(), extra.end());
+  // dnsmasq takes one log facility: the caller's, else standard error.
+  if (std::none_of(extra.begin(), extra.end(), [](const std::string& o) { return o.rfind("--log-facility=", 0) == 0; }))
+    argv.push_back("--log-facility=-");
   server_ = std::make_unique<Background>(argv, directory_ + "/dnsmasq.log");
   const std::string first = records.begin()->first;
   ready_ = server_->Started() && WaitFor([&] {

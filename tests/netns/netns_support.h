@@ -110,7 +110,8 @@ std::string ReadFileText(const std::string& path);
 class TestDns {
  public:
   // `extra`: more dnsmasq options (e.g. --server=/slow.test/ADDR sends one
-  // domain's questions to a server that never answers).
+  // domain's questions to a server that never answers; a --log-facility
+  // replaces the log on standard error).
   explicit TestDns(const std::map<std::string, std::vector<std::string>>& records,
                    const std::vector<std::string>& extra = {});
   bool Ready() const { return ready_; }

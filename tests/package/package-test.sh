@@ -49,9 +49,9 @@ grep -qx 'd /run/quillon 0770 root quillon -' "$root/usr/lib/tmpfiles.d/quillon.
 zcat "$root/usr/share/man/man1/quillon.1.gz" | grep -q 'adduser' || fail "the man page does not say how to let a user route"
 grep -q 'sudo adduser USER quillon' "$root/usr/share/doc/quillon/README.Debian" ||
   fail "README.Debian does not say how to let a user route"
-# The helper links libnl and the C++ runtime: no Qt, no libcurl, no fontconfig.
+# The helper links the C++ runtime only: no Qt, no libcurl, no fontconfig.
 libraries="$(ldd "$root/usr/lib/quillon/quillon-route")" || fail "ldd of the helper failed"
-extra="$(echo "$libraries" | grep -Ei 'libQt|libcurl|fontconfig|libboost' | awk '{print $1}' | tr '\n' ' ')"
+extra="$(echo "$libraries" | grep -Ei 'libQt|libcurl|fontconfig|libboost|libnl' | awk '{print $1}' | tr '\n' ' ')"
 [ -z "$extra" ] || fail "the helper links $extra"
 zcat "$root/usr/share/man/man1/quillon.1.gz" | grep -qF -- '\-\-service' || fail "the man page lacks --service"
 grep -q '^ExecStart=/usr/bin/quillon --service$' "$root/usr/lib/systemd/user/quillon.service" || fail "the unit does not run --service"
