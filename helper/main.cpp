@@ -128,17 +128,6 @@ RouteReport Run() {
   return report;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char**) {
@@ -160,5 +149,5 @@ int main(int argc, char**) {
     std::fputs("usage: quillon-route < PLAN (a route plan on standard input; it answers with a report)\n", stderr);
     return 2;
   }
-  return WriteAll(STDOUT_FILENO, quillon::platform::WriteReport(Run())) ? 0 : 1;
+  return quillon::helper::WriteAll(STDOUT_FILENO, quillon::platform::WriteReport(Run())) ? 0 : 1;
 }

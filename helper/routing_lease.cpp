@@ -53,6 +53,8 @@ long Decimal(std::string_view text) {
   return value;
 }
 
+}  // namespace
+
 bool WriteAll(int fd, const std::string& text) {
   std::size_t done = 0;
   while (done < text.size()) {
@@ -63,8 +65,6 @@ bool WriteAll(int fd, const std::string& text) {
   }
   return true;
 }
-
-}  // namespace
 
 RoutingLease::~RoutingLease() {
   if (lock_ >= 0) close(lock_);

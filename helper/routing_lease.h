@@ -33,6 +33,10 @@ inline constexpr long kLeaseSeconds = 180;
 // How long a plan waits for another helper's plan to finish.
 inline constexpr int kLockWaitSeconds = 30;
 
+// Writes all of `text` to `fd` (a short write is continued); false when the
+// descriptor takes no more.
+bool WriteAll(int fd, const std::string& text);
+
 class RoutingLease {
  public:
   RoutingLease() = default;
