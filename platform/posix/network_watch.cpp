@@ -2,6 +2,8 @@
 // thread that sleeps in poll on the socket and an eventfd.
 #include "platform/posix/network_watch.h"
 
+#include <arpa/inet.h>
+#include <linux/filter.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <system_error>
@@ -19,6 +22,7 @@
 #include <vector>
 
 #include "platform/ipv4.h"
+#include "platform/route_plan.h"
 #include "platform/posix/netlink_support.h"
 
 namespace quillon::platform {
@@ -117,6 +121,29 @@ void Read(char* data, int length, LinkStates& links, const NetworkWatch::Callbac
   }
 }
 
+// A socket filter that drops the kernel's notice of each route added with
+// Quillon's own protocol before it is queued: a pass that adds 40,000
+// routes would otherwise wake this thread 40,000 times for nothing (those
+// never ask for a pass) and could overflow the socket. A deleted route of
+// ours still comes through: one that goes away by hand must come back.
+// The kernel sends one route notice a datagram, so the first message's
+// header is the whole of it.
+bool DropOwnRouteAdds(int socket) {
+  constexpr std::uint32_t kTypeAt = offsetof(nlmsghdr, nlmsg_type);
+  constexpr std::uint32_t kProtocolAt = NLMSG_HDRLEN + offsetof(rtmsg, rtm_protocol);
+  sock_filter code[] = {
+      // A half word is loaded in network order: compare with the type so.
+      BPF_STMT(BPF_LD | BPF_H | BPF_ABS, kTypeAt),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htons(RTM_NEWROUTE), 0, 2),
+      BPF_STMT(BPF_LD | BPF_B | BPF_ABS, kProtocolAt),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(kRouteProtocol), 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),  // keep all of it
+      BPF_STMT(BPF_RET | BPF_K, 0),            // drop it
+  };
+  const sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+  return ::setsockopt(socket, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0;
+}
+
 }  // namespace
 
 NetworkWatch::NetworkWatch(Callback onEvent, int receiveBuffer) : onEvent_(std::move(onEvent)) {
@@ -130,6 +157,8 @@ NetworkWatch::NetworkWatch(Callback onEvent, int receiveBuffer) : onEvent_(std::
   sockaddr_nl local{};
   local.nl_family = AF_NETLINK;
   local.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV4_ROUTE;
+  // Without the filter the notices are read and passed over one by one.
+  DropOwnRouteAdds(socket_);
   if (::bind(socket_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) return;
   try {
     thread_ = std::thread(&NetworkWatch::Run, this);

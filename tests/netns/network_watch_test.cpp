@@ -185,6 +185,8 @@ TEST_F(NetnsNetworkWatch, ALinkThatComesBackIsReportedOnceForEachEndOfThePair) {
   EXPECT_THAT(events_.UpToMarker(), ElementsAre(Kind(NetworkEvent::LinkUp), Kind(NetworkEvent::LinkUp)));
 }
 
+// Quillon's own additions are dropped before they are queued; their
+// deletion still shows.
 TEST_F(NetnsNetworkWatch, AddressesAndRoutesOfTheMainTableWithGatewayAndProtocol) {
   Start();
   if (!Ready()) return;
@@ -200,7 +202,6 @@ TEST_F(NetnsNetworkWatch, AddressesAndRoutesOfTheMainTableWithGatewayAndProtocol
       events_.UpToMarker(),
       ElementsAre(Kind(NetworkEvent::AddressAdded),
                   Route(NetworkEvent::RouteAdded, "198.18.7.0/24", "", 2),  // the address's network
-                  Route(NetworkEvent::RouteAdded, "198.18.9.0/24", "192.0.2.1", platform::kRouteProtocol),
                   Route(NetworkEvent::RouteDeleted, "198.18.9.0/24", "192.0.2.1", platform::kRouteProtocol),
                   Route(NetworkEvent::RouteAdded, "0.0.0.0/0", "198.51.100.1", 3)));
 }
