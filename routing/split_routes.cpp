@@ -284,10 +284,14 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
       kept_ = std::move(kept);
     }
     // An entry deleted while the lookups ran gets no line: it only takes
-    // routes away, like a disabled one.
+    // routes away, like a disabled one. Where the store is as it was read
+    // (no write through its object, the file's bytes the same) every entry
+    // is still listed, and its names are not read again.
     std::vector<std::string> names;
     std::unordered_set<std::string_view> listed;
-    if (!asked.empty()) {
+    const bool unchanged = keeps && store_.Revision() == revision && store_.FileDigest() == digest;
+    const bool checkListed = !asked.empty() && !unchanged;
+    if (checkListed) {
       names = store_.Names();
       listed.reserve(names.size());
       for (const std::string& name : names) listed.insert(name);
@@ -300,7 +304,7 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
     lookupDue_ = Clock::time_point::max();
     for (std::size_t p = 0; p < used.size(); ++p) {
       const SplitEntry& e = entries[used[p]];
-      const platform::Ipv4 gateway = asked.empty() || listed.count(e.destination) > 0 ? lines.Of(e) : 0;
+      const platform::Ipv4 gateway = !checkListed || listed.count(e.destination) > 0 ? lines.Of(e) : 0;
       if (prefixOf[p].length != 0) {
         planned.push_back({gateway, nullptr, 0, true, prefixOf[p]});
         continue;

@@ -105,6 +105,30 @@ TEST_F(RouteAllEntriesTest, AnEntryDeletedDuringItsLookupOnlyTakesRoutesAway) {
   EXPECT_EQ(home.sys.commands, (Texts{"cmd /C route delete 198.18.3.0"}));
 }
 
+// Where answers are kept, whether the store changed meanwhile is judged by
+// its writes and its bytes: a delete by this object or by another process.
+TEST_F(RouteAllEntriesTest, WithKeptAnswersAnEntryDeletedDuringItsLookupOnlyTakesRoutesAway) {
+  home.sys.keepsAnswers = true;
+  home.sys.Answer("gone.test", {"198.18.3.5"});
+  home.sys.Answer("stays.test", {"198.18.4.5"});
+  SplitStore other = SplitStore::Main(home.sys);
+  for (SplitStore* deleter : {&store, &other}) {
+    home.Entry("gone.test", "198.51.100.1");
+    home.Entry("stays.test", "198.51.100.1");
+    home.sys.plans.clear();
+    home.sys.onLookup = [&](const std::string& name) {
+      if (name == "gone.test") deleter->Remove("gone.test");
+    };
+    router.RouteAllEntries();
+    ASSERT_EQ(home.sys.plans.size(), 1u);
+    // 198.18.3.0/24 taken away, 198.18.4.0/24 through 198.51.100.1.
+    EXPECT_EQ(home.sys.plans[0].routes, (std::vector<platform::RouteRequest>{{{0xC6120300u, 24}, 0, false},
+                                                                            {{0xC6120400u, 24}, 0xC6336401u, false}}));
+    home.sys.onLookup = nullptr;
+    store.Remove("stays.test");  // the next round lists both in the same order
+  }
+}
+
 TEST_F(RouteAllEntriesTest, SkipsUnsafeEntriesLookupsThatDidNotStartAndAnEmptyStore) {
   router.RouteAllEntries();
   EXPECT_TRUE(home.sys.lookedUp.empty());

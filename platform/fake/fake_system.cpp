@@ -55,7 +55,16 @@ ByteArray FakeSystem::FileRead(const std::string& path) {
   std::lock_guard<std::recursive_mutex> hold(lock);
   calls.push_back("FileRead " + path);
   const auto it = files.find(path);
-  return it == files.end() ? ByteArray() : it->second;
+  if (it != files.end()) return it->second;
+  // An INI store reads as the text it would be on disk.
+  ByteArray text;
+  if (const auto ini = inis.find(path); ini != inis.end()) {
+    for (const Section& section : ini->second) {
+      text += "[" + section.name + "]\n";
+      for (const auto& [key, value] : section.keys) text += key + "=" + value + "\n";
+    }
+  }
+  return text;
 }
 
 bool FakeSystem::FileDelete(const std::string& path) {
