@@ -61,7 +61,13 @@ std::string_view Trim(std::string_view text) {
 }
 
 std::string FoldName(std::string_view name) {
-  std::string folded(name);
+  std::string folded;
+  FoldNameInto(name, folded);
+  return folded;
+}
+
+void FoldNameInto(std::string_view name, std::string& folded) {
+  folded.assign(name);
   const bool utf8 = platform::IsValidUtf8(name);
   for (std::size_t i = 0; i < folded.size(); ++i) {
     const auto byte = static_cast<unsigned char>(folded[i]);
@@ -71,7 +77,6 @@ std::string FoldName(std::string_view name) {
     }
     if (byte >= 'A' && byte <= 'Z') folded[i] = static_cast<char>(byte - 'A' + 'a');
   }
-  return folded;
 }
 
 std::string_view DropQuotes(std::string_view value) {
@@ -86,44 +91,81 @@ Document::Document(std::string content) : content_(std::move(content)) { Parse()
 void Document::Parse() {
   lines_.clear();
   sections_.clear();
-  firstByName_.clear();
+  byName_.clear();
+  byNameHash_.clear();
   lineBreak_ = "\n";
   bodyStart_ = content_.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  if (content_.size() > kLongest) {
+    sections_.push_back(Section{0, 0, kNone, 0, 0});
+    firstOf_.assign(1, 0);
+    byName_.assign(1, kNone);
+    byNameHash_.assign(1, 0);
+    return;
+  }
+  // Room for every line at once: a large file would otherwise hold the
+  // old and the new array while they grow.
+  lines_.reserve(static_cast<std::size_t>(std::count(content_.begin(), content_.end(), '\n')) + 1);
 
   // Lines end at LF (a CR before it belongs to the line break); in a stretch
   // without any LF, a lone CR ends a line.
   bool breakSeen = false;
   std::size_t pos = bodyStart_;
+  const auto at = [](std::size_t position) { return static_cast<std::uint32_t>(position); };
   while (pos < content_.size()) {
-    Line line{pos, content_.size(), content_.size()};
+    std::size_t end = content_.size();
+    std::size_t next = content_.size();
     const std::size_t lf = content_.find('\n', pos);
     if (lf != std::string::npos) {
-      line.end = (lf > pos && content_[lf - 1] == '\r') ? lf - 1 : lf;
-      line.next = lf + 1;
+      end = (lf > pos && content_[lf - 1] == '\r') ? lf - 1 : lf;
+      next = lf + 1;
     } else if (const std::size_t cr = content_.find('\r', pos); cr != std::string::npos) {
-      line.end = cr;
-      line.next = cr + 1;
+      end = cr;
+      next = cr + 1;
     }
-    if (!breakSeen && line.next > line.end) {
-      lineBreak_ = content_.substr(line.end, line.next - line.end);
+    if (!breakSeen && next > end) {
+      lineBreak_ = content_.substr(end, next - end);
       breakSeen = true;
     }
-    lines_.push_back(line);
-    pos = line.next;
+    lines_.push_back(Line{at(pos), at(end), at(next)});
+    pos = next;
   }
 
-  sections_.push_back(Section{std::string(), kNone, 0, lines_.size()});
-  for (std::size_t i = 0; i < lines_.size(); ++i) {
+  const std::uint32_t lineCount = at(lines_.size());
+  sections_.push_back(Section{0, 0, kNone, 0, lineCount});
+  for (std::uint32_t i = 0; i < lineCount; ++i) {
     if (const auto name = HeaderName(LineText(i))) {
       sections_.back().last = i;
-      sections_.push_back(Section{std::string(*name), i, i + 1, lines_.size()});
+      sections_.push_back(Section{at(static_cast<std::size_t>(name->data() - content_.data())), at(name->size()), i,
+                                  i + 1, lineCount});
     }
   }
-  firstByName_.reserve(sections_.size());
+
+  // The table of first sections, at most half full.
+  std::size_t capacity = 16;
+  while (capacity < 2 * sections_.size()) capacity *= 2;
+  byName_.assign(capacity, kNone);
+  byNameHash_.assign(capacity, 0);
   firstOf_.clear();
   firstOf_.reserve(sections_.size());
-  for (std::size_t i = 0; i < sections_.size(); ++i) {
-    firstOf_.push_back(static_cast<std::uint32_t>(firstByName_.emplace(FoldName(sections_[i].name), i).first->second));
+  std::string folded;
+  std::string other;
+  for (std::uint32_t i = 0; i < sections_.size(); ++i) {
+    FoldNameInto(Name(sections_[i]), folded);
+    const std::size_t hash = std::hash<std::string_view>()(folded);
+    for (std::size_t slot = hash & (capacity - 1);; slot = (slot + 1) & (capacity - 1)) {
+      if (byName_[slot] == kNone) {
+        byName_[slot] = i;
+        byNameHash_[slot] = static_cast<std::uint32_t>(hash);
+        firstOf_.push_back(i);
+        break;
+      }
+      if (byNameHash_[slot] != static_cast<std::uint32_t>(hash)) continue;
+      FoldNameInto(Name(sections_[byName_[slot]]), other);
+      if (other == folded) {
+        firstOf_.push_back(byName_[slot]);
+        break;
+      }
+    }
   }
 }
 
@@ -144,8 +186,16 @@ std::string_view Document::BreakAt(std::size_t pos) const {
 }
 
 const Document::Section* Document::Find(std::string_view section) const {
-  const auto found = firstByName_.find(FoldName(Trim(section)));
-  return found == firstByName_.end() ? nullptr : &sections_[found->second];
+  const std::string folded = FoldName(Trim(section));
+  const std::size_t hash = std::hash<std::string_view>()(folded);
+  const std::size_t mask = byName_.size() - 1;
+  std::string other;
+  for (std::size_t slot = hash & mask; byName_[slot] != kNone; slot = (slot + 1) & mask) {
+    if (byNameHash_[slot] != static_cast<std::uint32_t>(hash)) continue;
+    FoldNameInto(Name(sections_[byName_[slot]]), other);
+    if (other == folded) return &sections_[byName_[slot]];
+  }
+  return nullptr;
 }
 
 std::size_t Document::FindKeyLine(const Section& section, std::string_view key) const {
@@ -171,7 +221,7 @@ std::vector<std::string> Document::SectionNames() const {
   std::vector<std::string> names;
   names.reserve(sections_.size());
   for (std::size_t i = 1; i < sections_.size(); ++i) {
-    if (!sections_[i].name.empty()) names.push_back(sections_[i].name);
+    if (sections_[i].nameSize != 0) names.emplace_back(Name(sections_[i]));
   }
   return names;
 }
@@ -202,7 +252,7 @@ void Document::ReadKeys(const std::vector<std::string>& keys,
   KeyValues values(keys.size());
   std::vector<bool> found(keys.size());
   for (std::size_t i = 1; i < sections_.size(); ++i) {
-    if (sections_[i].name.empty()) continue;
+    if (sections_[i].nameSize == 0) continue;
     // A name the file holds twice reads the first section's values.
     const Section& section = sections_[firstOf_[i]];
     std::fill(values.begin(), values.end(), std::nullopt);
@@ -219,7 +269,7 @@ void Document::ReadKeys(const std::vector<std::string>& keys,
         if (parsed->value) values[k] = DropQuotes(*parsed->value);
       }
     }
-    each(sections_[i].name, values);
+    each(Name(sections_[i]), values);
   }
 }
 
