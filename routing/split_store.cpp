@@ -53,6 +53,7 @@ std::vector<SplitEntry> SplitStore::Entries(const std::function<void(const std::
       if (!first[i]) continue;
       auto& r = records[i];
       entries.push_back({std::move(r.section), std::move(r.values[0]), std::move(r.values[1]), std::move(r.values[2])});
+      r.values = {};  // its room serves what the pass allocates next
     }
   }
   if (then) then(entries);
