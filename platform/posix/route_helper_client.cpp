@@ -22,8 +22,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <functional>
-#include <unordered_set>
 
 #include "platform/posix/posix_system.h"
 
@@ -91,28 +89,39 @@ int Reap(pid_t pid) {
 // of the requests alike in both, the last one stands for all (a split list
 // of 100,000 names often asks for one network many times).
 RoutePlan WithoutRepeats(const RoutePlan& plan) {
-  struct Key {
-    std::uint64_t prefix;
-    Ipv4 gateway;
-    bool operator==(const Key&) const = default;
+  // An open-addressing set of (network, length, entry, gateway), at most
+  // half full: no allocation per request.
+  struct Slot {
+    std::uint64_t prefix = 0;  // 0: empty (a real one has its length bits set)
+    Ipv4 gateway = 0;
   };
-  struct Hash {
-    std::size_t operator()(const Key& k) const { return std::hash<std::uint64_t>()(k.prefix * 0x9E3779B97F4A7C15ull ^ k.gateway); }
-  };
+  std::size_t capacity = 16;
+  while (capacity < 2 * plan.routes.size()) capacity *= 2;
+  std::vector<Slot> slots(capacity);
   std::vector<bool> keep(plan.routes.size(), false);
-  std::unordered_set<Key, Hash> later;
-  later.reserve(plan.routes.size());
+  std::size_t kept = 0;
   for (std::size_t i = plan.routes.size(); i-- > 0;) {
     const RouteRequest& r = plan.routes[i];
-    const Key key{std::uint64_t{r.prefix.network} << 8 | static_cast<unsigned>(r.prefix.length) << 1 | r.prefixEntry,
-                  r.gateway};
-    keep[i] = later.insert(key).second;
+    const std::uint64_t prefix = std::uint64_t{r.prefix.network} << 16 |
+                                 (static_cast<std::uint64_t>(static_cast<std::uint8_t>(r.prefix.length)) << 8) |
+                                 (r.prefixEntry ? 2u : 0u) | 1u;
+    std::uint64_t h = (prefix ^ (std::uint64_t{r.gateway} << 32 | r.gateway)) * 0x9E3779B97F4A7C15ull;
+    for (std::size_t at = (h >> 20) & (capacity - 1);; at = (at + 1) & (capacity - 1)) {
+      Slot& slot = slots[at];
+      if (slot.prefix == 0) {
+        slot = {prefix, r.gateway};
+        keep[i] = true;
+        ++kept;
+        break;
+      }
+      if (slot.prefix == prefix && slot.gateway == r.gateway) break;
+    }
   }
   RoutePlan compact;
   compact.replaceDefaults = plan.replaceDefaults;
   compact.defaults = plan.defaults;
   compact.clear = plan.clear;
-  compact.routes.reserve(later.size());
+  compact.routes.reserve(kept);
   for (std::size_t i = 0; i < plan.routes.size(); ++i) {
     if (keep[i]) compact.routes.push_back(plan.routes[i]);
   }
