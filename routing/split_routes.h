@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/system.h"
@@ -185,7 +186,8 @@ class SplitRouter {
   Clock::time_point lookupDue_;  // the first expiry of the last pass's answers
   bool lastPlanned_ = false;
   mutable std::mutex plannedLock_;
-  std::unordered_map<std::uint64_t, platform::Ipv4> planned_;  // prefix -> gateway the last pass asked for
+  // The gateway the last pass asked for, per prefix (sorted by prefix).
+  std::vector<std::pair<std::uint64_t, platform::Ipv4>> planned_;
 };
 
 }  // namespace quillon::routing
