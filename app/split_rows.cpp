@@ -15,7 +15,11 @@ platform::ListRows SplitRows(const std::vector<routing::SplitEntry>& entries, li
   platform::ListRows rows;
   rows.reserve(entries.size());
   for (const routing::SplitEntry& e : entries) {
-    rows.Append(SplitRow(platform::ToText(static_cast<int>(rows.size()) + 1), e, lines.ConnectionNameOf(e.line)));
+    // The cells of SplitRow, with no row of strings made on the way.
+    const std::string number = platform::ToText(static_cast<int>(rows.size()) + 1);
+    const std::string connection = lines.ConnectionNameOf(e.line);
+    rows.Append({number, e.destination, e.line, connection,
+                 e.status == routing::kEnabled ? kEnabledText : kDisabledText, e.note});
   }
   return rows;
 }

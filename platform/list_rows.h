@@ -4,6 +4,7 @@
 // A cell holds no NUL (the stores never give one; one would end the cell).
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,8 @@ class ListRows {
   std::size_t size() const { return rows_.size(); }
   void reserve(std::size_t n) { rows_.reserve(n); }
   void Append(const Row& cells) { rows_.push_back(Joined(cells)); }
+  // The same for cells that are not strings of their own.
+  void Append(std::initializer_list<std::string_view> cells) { rows_.push_back(Joined(cells)); }
   // Moves every row of `more` to the end.
   void Append(ListRows&& more) {
     rows_.insert(rows_.end(), std::make_move_iterator(more.rows_.begin()), std::make_move_iterator(more.rows_.end()));
@@ -58,10 +61,16 @@ class ListRows {
   }
 
  private:
-  static std::string Joined(const Row& cells) {
+  // The cells one after the other, each up to its first NUL and ended by
+  // one, in one allocation.
+  template <typename Cells>
+  static std::string Joined(const Cells& cells) {
+    std::size_t size = 0;
+    for (const std::string_view c : cells) size += c.size() + 1;
     std::string row;
-    for (const std::string& c : cells) {
-      row.append(c, 0, c.find('\0'));
+    row.reserve(size);
+    for (const std::string_view c : cells) {
+      row.append(c.substr(0, c.find('\0')));
       row.push_back('\0');
     }
     return row;

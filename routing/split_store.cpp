@@ -1,7 +1,6 @@
 #include "routing/split_store.h"
 
 #include <string_view>
-#include <unordered_set>
 
 #include "routing/config_paths.h"
 
@@ -44,11 +43,23 @@ std::vector<SplitEntry> SplitStore::Entries(const std::function<void(const std::
   std::vector<SplitEntry> entries;
   entries.reserve(records.size());
   {
-    // The names are looked at where they are, and moved only afterwards.
+    // The names are looked at where they are, and moved only afterwards;
+    // the first of each is found through an open-addressed table of record
+    // indexes (no node per name).
     std::vector<bool> first(records.size(), false);
-    std::unordered_set<std::string_view> seen;
-    seen.reserve(records.size());
-    for (std::size_t i = 0; i < records.size(); ++i) first[i] = seen.insert(records[i].section).second;
+    constexpr std::uint32_t kFree = 0xFFFFFFFFu;
+    std::size_t capacity = 16;
+    while (capacity < 2 * records.size()) capacity *= 2;
+    std::vector<std::uint32_t> seen(capacity, kFree);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      const std::string& name = records[i].section;
+      std::size_t slot = std::hash<std::string_view>()(name) & (capacity - 1);
+      while (seen[slot] != kFree && records[seen[slot]].section != name) slot = (slot + 1) & (capacity - 1);
+      if (seen[slot] == kFree) {
+        seen[slot] = static_cast<std::uint32_t>(i);
+        first[i] = true;
+      }
+    }
     for (std::size_t i = 0; i < records.size(); ++i) {
       if (!first[i]) continue;
       auto& r = records[i];

@@ -519,6 +519,7 @@ std::vector<System::IniRecord> PosixSystem::IniReadKeys(const std::string& file,
     if (file.empty() || LoadDocument(file, document) != Load::Loaded) return {};
   }
   std::vector<IniRecord> records;
+  records.reserve(document->SectionCount());
   document->ReadKeys(keys, [&](std::string_view name, const ini::Document::KeyValues& values) {
     IniRecord& record = records.emplace_back();
     record.section = name;

@@ -73,6 +73,8 @@ class Document {
   // Names of the sections in file order, duplicates included; the head and
   // sections whose name is empty are not listed.
   std::vector<std::string> SectionNames() const;
+  // How many sections there are at most in SectionNames (room to reserve).
+  std::size_t SectionCount() const { return sections_.size() - 1; }
 
   // For each section SectionNames lists, in its order: `each` gets its name
   // and, for each of `keys`, what Value(name, key) gives (nullopt where it
