@@ -455,4 +455,16 @@ bool ParseJson(const std::string& input, Json& out) {
   return r.i == input.size();
 }
 
+void RouterNamespaceTest::SetUp() {
+  NamespaceTest::SetUp();
+  if (!Ready()) return;
+  store_ = std::make_unique<routing::SplitStore>(*sys_, routing::ConfigFile(*sys_, routing::kSplitStoreName));
+  router_ = std::make_unique<routing::SplitRouter>(*sys_, *store_);
+}
+
+void RouterNamespaceTest::TearDown() {
+  router_.reset();
+  NamespaceTest::TearDown();
+}
+
 }  // namespace quillon::netns

@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/system.h"
+#include "routing/split_routes.h"
+#include "routing/split_store.h"
 
 namespace quillon::netns {
 
@@ -152,6 +154,19 @@ class NamespaceTest : public ::testing::Test {
 
   std::string home_;
   std::unique_ptr<platform::System> sys_;
+};
+
+// A namespace test with the split store of its home and a router on it.
+class RouterNamespaceTest : public NamespaceTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  void Store(const std::string& destination, const std::string& line, const std::string& status = routing::kEnabled) {
+    ASSERT_TRUE(store_->Write({destination, line, status, ""}));
+  }
+
+  std::unique_ptr<routing::SplitStore> store_;
+  std::unique_ptr<routing::SplitRouter> router_;
 };
 
 // ---- a small JSON reader, enough for `ip -j` ----

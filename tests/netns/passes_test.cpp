@@ -93,22 +93,13 @@ class LoggedDns {
   std::unique_ptr<TestDns> dns_;
 };
 
-class NetnsPasses : public NamespaceTest {
+class NetnsPasses : public RouterNamespaceTest {
  protected:
-  void SetUp() override {
-    NamespaceTest::SetUp();
-    if (!Ready()) return;
-    store_ = std::make_unique<routing::SplitStore>(*sys_, routing::ConfigFile(*sys_, routing::kSplitStoreName));
-    router_ = std::make_unique<routing::SplitRouter>(*sys_, *store_);
-  }
   void TearDown() override {
     workers_.reset();
     router_.reset();
     Ip({"link", "set", "v0", "up"}, true);
-    NamespaceTest::TearDown();
-  }
-  void Store(const std::string& destination, const std::string& line) {
-    ASSERT_TRUE(store_->Write({destination, line, routing::kEnabled, ""}));
+    RouterNamespaceTest::TearDown();
   }
   // The re-apply worker and the watcher, with no second full pass while the
   // test runs: every later pass is one the network's events asked for.
@@ -144,8 +135,6 @@ class NetnsPasses : public NamespaceTest {
     ASSERT_TRUE(WaitFor([&] { return Ip({"route", "add", "default", "via", gateway, "metric", metric}, true).ok; }));
   }
 
-  std::unique_ptr<routing::SplitStore> store_;
-  std::unique_ptr<routing::SplitRouter> router_;
   std::unique_ptr<routing::SplitWorkers> workers_;
   std::atomic<int> passes_{0};
   std::atomic<int> fullPasses_{0};

@@ -38,21 +38,8 @@ Texts SplitRoutes() {
   return out;
 }
 
-class NetnsSplitRoutes : public NamespaceTest {
+class NetnsSplitRoutes : public RouterNamespaceTest {
  protected:
-  void SetUp() override {
-    NamespaceTest::SetUp();
-    if (!Ready()) return;
-    store_ = std::make_unique<routing::SplitStore>(*sys_, routing::ConfigFile(*sys_, routing::kSplitStoreName));
-    router_ = std::make_unique<routing::SplitRouter>(*sys_, *store_);
-  }
-  void TearDown() override {
-    router_.reset();
-    NamespaceTest::TearDown();
-  }
-  void Store(const std::string& destination, const std::string& line, const std::string& status = "1") {
-    ASSERT_TRUE(store_->Write({destination, line, status, ""}));
-  }
   // Starts the test DNS with the names every test knows, and `more`.
   void StartDns(std::map<std::string, Texts> more = {}) {
     more["multi.example.test"] = {"198.18.1.5", "198.18.1.6", "198.18.2.7"};
@@ -62,8 +49,6 @@ class NetnsSplitRoutes : public NamespaceTest {
     ASSERT_TRUE(dns_->Ready()) << "dnsmasq did not answer";
   }
 
-  std::unique_ptr<routing::SplitStore> store_;
-  std::unique_ptr<routing::SplitRouter> router_;
   std::unique_ptr<TestDns> dns_;
 };
 
