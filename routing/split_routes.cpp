@@ -260,6 +260,9 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
     for (std::size_t i = 0; i < answers.size(); ++i) {
       if (answers[i].started) answerOf[askedFor[i]] = &answers[i];
     }
+    // The names asked are needed no more: their room serves what follows.
+    const bool lookedUp = !asked.empty();
+    std::vector<std::string>().swap(asked);
     // The answers kept from now on, in the order of this pass: a good fresh
     // answer for its TTL (at least the period; a TTL of 0 is asked again at
     // the next pass); after a failed or empty lookup, the last good answer,
@@ -290,7 +293,7 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
     std::vector<std::string> names;
     std::unordered_set<std::string_view> listed;
     const bool unchanged = keeps && store_.Revision() == revision && store_.FileDigest() == digest;
-    const bool checkListed = !asked.empty() && !unchanged;
+    const bool checkListed = lookedUp && !unchanged;
     if (checkListed) {
       names = store_.Names();
       listed.reserve(names.size());
