@@ -51,9 +51,7 @@ class Presenter {
   bool ReloadSplitList();
 
   routing::SplitStore& Store() { return store_; }
-  routing::SplitRouter& Router() { return router_; }
   routing::SplitWorkers& Workers() { return workers_; }
-  const std::string& SiteHost() const { return siteHost_; }
 
  private:
   void SetStatus(const char* status, const char* done);
