@@ -42,16 +42,8 @@ RoutePlan Routes(std::vector<RouteRequest> routes) {
   return plan;
 }
 
-class NetnsHelper : public ::testing::Test {
+class NetnsHelper : public InstalledHelperTest {
  protected:
-  const InstalledHelper& machine = InstallHelper();
-
-  void SetUp() override {
-    QUILLON_REQUIRE_NAMESPACE();
-    ASSERT_TRUE(machine.ready) << "the test users or the helper could not be made";
-    RestoreBaseline();
-    unlink("/run/quillon/owner");  // nobody routes
-  }
 
   // The plan through the client, as `user` (the helper named by
   // QUILLON_ROUTE_HELPER).

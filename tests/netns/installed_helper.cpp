@@ -135,4 +135,11 @@ std::vector<std::string> QuillonRoutes() {
   return out;
 }
 
+void InstalledHelperTest::SetUp() {
+  QUILLON_REQUIRE_NAMESPACE();
+  ASSERT_TRUE(machine.ready) << "the test users or the helper could not be made";
+  RestoreBaseline();
+  unlink("/run/quillon/owner");  // nobody routes
+}
+
 }  // namespace quillon::netns

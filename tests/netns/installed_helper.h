@@ -9,6 +9,8 @@
 
 #include <sys/types.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -38,6 +40,14 @@ struct InstalledHelper {
 // the same each time; outside the namespace nothing is made (not ready).
 // Removed when the program ends.
 InstalledHelper& InstallHelper();
+
+// A test of the installed helper: in the namespace, with the machine as
+// the baseline leaves it and nobody holding the routing lease.
+class InstalledHelperTest : public ::testing::Test {
+ protected:
+  const InstalledHelper& machine = InstallHelper();
+  void SetUp() override;
+};
 
 // Runs `body` in a child process as `user` (its groups, gid and uid), with
 // standard input and output from `in` and `out` when they are >= 0; the

@@ -196,7 +196,8 @@ std::string MakeTempDirectory() {
   return mkdtemp(pattern) != nullptr ? std::string(pattern) : std::string();
 }
 
-// Waits (polling) until `done` holds, at most `seconds`.
+}  // namespace
+
 bool WaitFor(const std::function<bool()>& done, int seconds) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (!done()) {
@@ -205,8 +206,6 @@ bool WaitFor(const std::function<bool()>& done, int seconds) {
   }
   return true;
 }
-
-}  // namespace
 
 Background::Background(const std::vector<std::string>& argv, const std::string& outputPath) {
   const pid_t pid = fork();

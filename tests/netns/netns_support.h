@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -75,6 +76,9 @@ std::vector<std::string> RouteTexts(const std::string& table = "main");
 // default routes (v2 metric 10, v1 20, v0 30) as the only default routes of
 // the main table.
 void RestoreBaseline();
+
+// Waits (polling every 5 ms) until `done` holds, at most `seconds`.
+bool WaitFor(const std::function<bool()>& done, int seconds);
 
 // A program started in the background (no shell) with its standard output
 // and error going to `outputPath`; stopped with SIGTERM and reaped when the

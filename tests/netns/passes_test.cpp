@@ -35,15 +35,8 @@ using Texts = std::vector<std::string>;
 constexpr char kLine0[] = "192.0.2.1";
 constexpr char kLine1[] = "198.51.100.1";
 
-// Polls `done` until it holds, at most 20 s.
-bool WaitFor(const std::function<bool()>& done) {
-  const auto end = Clock::now() + std::chrono::seconds(20);
-  while (!done()) {
-    if (Clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
+// How long a test waits for what a pass or the watcher should bring.
+constexpr int kWaitSeconds = 20;
 
 bool Routed(const std::string& route) {
   for (const std::string& t : RouteTexts()) {
@@ -113,7 +106,7 @@ class NetnsPasses : public RouterNamespaceTest {
     workers_ = std::make_unique<routing::SplitWorkers>(*sys_, *router_, hooks);
     workers_->pauseMs = 600000;
     ASSERT_TRUE(workers_->StartReapply());
-    ASSERT_TRUE(WaitFor([&] { return passes_ == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return passes_ == 1; }, kWaitSeconds));
   }
   int RoutePasses() const { return passes_ - fullPasses_; }
   // Whether no pass starts or runs for `window` (a pass the last change asked
@@ -132,7 +125,7 @@ class NetnsPasses : public RouterNamespaceTest {
   static void Bounce(const std::string& link, const std::string& gateway, const std::string& metric) {
     IpOk({"link", "set", link, "down"});
     IpOk({"link", "set", link, "up"});
-    ASSERT_TRUE(WaitFor([&] { return Ip({"route", "add", "default", "via", gateway, "metric", metric}, true).ok; }));
+    ASSERT_TRUE(WaitFor([&] { return Ip({"route", "add", "default", "via", gateway, "metric", metric}, true).ok; }, kWaitSeconds));
   }
 
   std::unique_ptr<routing::SplitWorkers> workers_;
@@ -148,7 +141,7 @@ TEST_F(NetnsPasses, TheTtlDecidesWhichNamesAFullPassLooksUp) {
   router_->RouteAllEntries();
   router_->RouteAllEntries();
   router_->RouteAllEntries();
-  ASSERT_TRUE(WaitFor([&] { return dns.Asked("now.example.test") == 3; })) << dns.Asked("now.example.test");
+  ASSERT_TRUE(WaitFor([&] { return dns.Asked("now.example.test") == 3; }, kWaitSeconds)) << dns.Asked("now.example.test");
   EXPECT_EQ(dns.Asked("hour.example.test"), 1);
   EXPECT_TRUE(Routed("198.18.1.0/24 via 192.0.2.1"));
   EXPECT_TRUE(Routed("198.18.2.0/24 via 198.51.100.1"));
@@ -166,11 +159,11 @@ TEST_F(NetnsPasses, ABouncedLineAndADeletedRouteComeBackWithoutALookupAndNothing
   EXPECT_EQ(RoutePasses(), 0);
 
   Bounce("v0", kLine0, "30");
-  ASSERT_TRUE(WaitFor([] { return Routed("198.18.1.0/24 via 192.0.2.1"); })) << "the bounced line's route";
+  ASSERT_TRUE(WaitFor([] { return Routed("198.18.1.0/24 via 192.0.2.1"); }, kWaitSeconds)) << "the bounced line's route";
   EXPECT_TRUE(Routed("198.18.2.0/24 via 198.51.100.1"));
 
   IpOk({"route", "del", "198.18.2.0/24", "via", kLine1});
-  ASSERT_TRUE(WaitFor([] { return Routed("198.18.2.0/24 via 198.51.100.1"); })) << "the deleted route";
+  ASSERT_TRUE(WaitFor([] { return Routed("198.18.2.0/24 via 198.51.100.1"); }, kWaitSeconds)) << "the deleted route";
   EXPECT_GE(RoutePasses(), 2);
   EXPECT_EQ(fullPasses_, 1);
   EXPECT_EQ(dns.Asked("a.example.test"), 1);
@@ -199,9 +192,9 @@ TEST_F(NetnsPasses, AFlappingLineCostsAFewPassesAndLeavesTheProcessIdle) {
     ASSERT_EQ(ioctl(s, SIOCSIFFLAGS, &request), 0);
   }
   close(s);
-  ASSERT_TRUE(WaitFor([&] { return Ip({"route", "add", "default", "via", kLine0, "metric", "30"}, true).ok; }));
-  ASSERT_TRUE(WaitFor([] { return Routed("198.18.1.0/24 via 192.0.2.1"); }));
-  ASSERT_TRUE(WaitFor([&] { return QuietFor(std::chrono::milliseconds(1000)); }));
+  ASSERT_TRUE(WaitFor([&] { return Ip({"route", "add", "default", "via", kLine0, "metric", "30"}, true).ok; }, kWaitSeconds));
+  ASSERT_TRUE(WaitFor([] { return Routed("198.18.1.0/24 via 192.0.2.1"); }, kWaitSeconds));
+  ASSERT_TRUE(WaitFor([&] { return QuietFor(std::chrono::milliseconds(1000)); }, kWaitSeconds));
   // At most a pass every 250 ms while it flapped, and one after.
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   EXPECT_LE(RoutePasses(), 4 * seconds + 4) << "in " << seconds << " s";

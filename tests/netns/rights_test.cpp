@@ -41,26 +41,8 @@ using Texts = std::vector<std::string>;
 constexpr char kStore[] = "[198.18.5.5]\nxl=192.0.2.1\nzt=1\n";
 constexpr char kJoinOutsider[] = "you are not in the group qroute-users: sudo adduser qroute-x qroute-users, then log in again";
 
-// Whether `done` holds within `seconds`, polling.
-bool WaitFor(const std::function<bool()>& done, int seconds) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
-
-class NetnsRights : public ::testing::Test {
+class NetnsRights : public InstalledHelperTest {
  protected:
-  const InstalledHelper& machine = InstallHelper();
-
-  void SetUp() override {
-    QUILLON_REQUIRE_NAMESPACE();
-    ASSERT_TRUE(machine.ready) << "the test users or the helper could not be made";
-    RestoreBaseline();
-    unlink("/run/quillon/owner");  // nobody routes
-  }
   void TearDown() override {
     for (const std::string& home : homes_) std::filesystem::remove_all(home);
   }
