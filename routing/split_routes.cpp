@@ -292,8 +292,8 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
     // is still listed, and its names are not read again.
     std::vector<std::string> names;
     std::unordered_set<std::string_view> listed;
-    const bool unchanged = keeps && store_.Revision() == revision && store_.FileDigest() == digest;
-    const bool checkListed = lookedUp && !unchanged;
+    const bool checkListed =
+        lookedUp && !(keeps && store_.Revision() == revision && store_.FileDigest() == digest);
     if (checkListed) {
       names = store_.Names();
       listed.reserve(names.size());
