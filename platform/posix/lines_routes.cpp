@@ -66,7 +66,7 @@ struct DefaultGateway {
 std::vector<DefaultGateway> DefaultGateways(nl_sock* sock) {
   std::vector<DefaultGateway> found;
   std::vector<Route> routes;
-  if (!ReadRoutes(sock, routes)) return found;
+  if (!ReadRoutes(sock, routes, 0)) return found;
   for (const Route& route : routes) {
     rtnl_route* r = route.get();
     if (!IsMainDefaultRoute(r)) continue;

@@ -68,16 +68,28 @@ inline Socket OpenRouteSocket() {
 // route of the dump. A route cache would cost about five times as much on a
 // large table (each object hashed and compared with the others), and would
 // keep only one of two routes that differ in nothing but their next hops
-// ("ip route append"). False when the dump could not be read.
-inline bool ReadRoutes(nl_sock* sock, std::vector<Route>& routes) {
+// ("ip route append"). With `dstLength` 0 to 32, only routes to prefixes of
+// that length are parsed: the others (tens of thousands of split routes,
+// when the caller wants the default routes) are passed over in their raw
+// form. False when the dump could not be read.
+inline bool ReadRoutes(nl_sock* sock, std::vector<Route>& routes, int dstLength = -1) {
   struct Collect {
+    std::vector<Route>* routes;
+    int dstLength;
     static int Message(nl_msg* msg, void* arg) {
+      const Collect& into = *static_cast<const Collect*>(arg);
+      nlmsghdr* header = nlmsg_hdr(msg);
+      if (into.dstLength >= 0) {
+        if (!nlmsg_valid_hdr(header, sizeof(rtmsg))) return NL_SKIP;
+        if (static_cast<const rtmsg*>(nlmsg_data(header))->rtm_dst_len != into.dstLength) return NL_SKIP;
+      }
       rtnl_route* route = nullptr;
-      if (rtnl_route_parse(nlmsg_hdr(msg), &route) < 0 || route == nullptr) return NL_SKIP;
-      static_cast<std::vector<Route>*>(arg)->emplace_back(route);
+      if (rtnl_route_parse(header, &route) < 0 || route == nullptr) return NL_SKIP;
+      into.routes->emplace_back(route);
       return NL_OK;
     }
   };
+  Collect collect{&routes, dstLength};
   // A dump that the kernel reports as interrupted by a change is read again.
   for (int attempt = 0; attempt < 5; ++attempt) {
     routes.clear();
@@ -88,7 +100,7 @@ inline bool ReadRoutes(nl_sock* sock, std::vector<Route>& routes) {
     nl_cb* cb = base ? nl_cb_clone(base) : nullptr;
     if (base) nl_cb_put(base);
     if (!cb) return false;
-    nl_cb_set(cb, NL_CB_VALID, NL_CB_CUSTOM, &Collect::Message, &routes);
+    nl_cb_set(cb, NL_CB_VALID, NL_CB_CUSTOM, &Collect::Message, &collect);
     const int rc = nl_recvmsgs(sock, cb);
     nl_cb_put(cb);
     if (rc >= 0) return true;

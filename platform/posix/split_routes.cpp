@@ -96,7 +96,7 @@ bool PosixSystem::LockRouting(const std::string& path) {
 Ipv4 PosixSystem::RouteGateway(const Prefix& prefix) {
   Socket sock = OpenRouteSocket();
   std::vector<Route> routes;
-  if (!sock || !ReadRoutes(sock.get(), routes)) return 0;
+  if (!sock || !ReadRoutes(sock.get(), routes, prefix.length)) return 0;
   for (const Route& route : routes) {
     rtnl_route* r = route.get();
     nl_addr* dst = rtnl_route_get_dst(r);
