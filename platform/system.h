@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/line_info.h"
@@ -36,6 +37,12 @@ class System {
   // The whole file; empty for an empty path, a file that cannot be opened or
   // an empty file.
   virtual ByteArray FileRead(const std::string& path) = 0;
+  // The same bytes, handed to `piece` in order a piece at a time, so that
+  // a large file is never held whole; nothing for what FileRead gives empty.
+  virtual void FileReadPieces(const std::string& path, const std::function<void(std::string_view)>& piece) {
+    const ByteArray bytes = FileRead(path);
+    if (!bytes.empty()) piece(bytes);
+  }
   virtual bool FileDelete(const std::string& path) = 0;
   // Puts `bytes` in place of the file's content in one step (Linux: a
   // replacement that never follows a symbolic link); true when done.

@@ -72,11 +72,12 @@ std::vector<SplitEntry> SplitStore::Entries(const std::function<void(const std::
 }
 
 SplitStore::Digest SplitStore::FileDigest() {
-  const platform::ByteArray bytes = sys_.FileRead(path_);
-  // Two independent sums over 8 bytes at a time, each step mixed by a
-  // multiplication: a change of any byte changes both.
+  // Two independent sums over 8 bytes at a time (little-endian words; the
+  // last, short one padded with zeros), each step mixed by a
+  // multiplication: a change of any byte changes both. The file is read in
+  // pieces: a pass takes this digest while it holds every entry and answer,
+  // and a second copy of the store's bytes would raise its peak.
   Digest d;
-  d.size = bytes.size();
   std::uint64_t a = 0x9E3779B97F4A7C15ull, b = 0xC2B2AE3D27D4EB4Full;
   const auto mix = [&](std::uint64_t w) {
     a = (a ^ w) * 0x100000001B3ull;
@@ -84,15 +85,20 @@ SplitStore::Digest SplitStore::FileDigest() {
     b = (b + w) * 0xFF51AFD7ED558CCDull;
     b ^= b >> 32;
   };
-  std::size_t i = 0;
-  for (; i + 8 <= bytes.size(); i += 8) {
-    std::uint64_t w = 0;
-    for (int k = 7; k >= 0; --k) w = w << 8 | static_cast<unsigned char>(bytes[i + k]);
-    mix(w);
-  }
-  std::uint64_t tail = 0;
-  for (std::size_t k = bytes.size(); k > i; --k) tail = tail << 8 | static_cast<unsigned char>(bytes[k - 1]);
-  mix(tail);
+  std::uint64_t word = 0;  // the bytes of the word under way
+  unsigned held = 0;       // how many
+  sys_.FileReadPieces(path_, [&](std::string_view piece) {
+    d.size += piece.size();
+    for (const char c : piece) {
+      word |= std::uint64_t{static_cast<unsigned char>(c)} << (8 * held);
+      if (++held == 8) {
+        mix(word);
+        word = 0;
+        held = 0;
+      }
+    }
+  });
+  mix(word);
   d.first = a;
   d.second = b;
   return d;

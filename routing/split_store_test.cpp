@@ -65,5 +65,36 @@ TEST_F(SplitStoreTest, ABatchSaysWhichEntriesReachedTheStore) {
   EXPECT_EQ(home.Names(), (std::vector<std::string>{"a.test", "c.test"}));
 }
 
+// A system that hands a file's bytes over in pieces of a set size.
+struct PiecewiseSystem : platform::FakeSystem {
+  std::size_t pieceSize = 0;  // 0: all at once
+  void FileReadPieces(const std::string& path, const std::function<void(std::string_view)>& piece) override {
+    const std::string bytes = FileRead(path);
+    for (std::size_t i = 0; i < bytes.size(); i += pieceSize == 0 ? bytes.size() : pieceSize) {
+      piece(std::string_view(bytes).substr(i, pieceSize == 0 ? bytes.size() : pieceSize));
+    }
+  }
+};
+
+TEST(SplitStoreDigest, TheBytesDecideItNotThePiecesTheyCameIn) {
+  PiecewiseSystem sys;
+  std::string& bytes = sys.files["/s.ini"];
+  for (int i = 0; i < 1001; ++i) bytes += static_cast<char>(i * 7);
+  SplitStore store(sys, "/s.ini");
+  const SplitStore::Digest whole = store.FileDigest();
+  EXPECT_EQ(whole.size, 1001u);
+  for (const std::size_t size : {1, 3, 8, 13}) {
+    sys.pieceSize = size;
+    EXPECT_EQ(store.FileDigest(), whole) << size;
+  }
+  for (const std::size_t at : {0, 500, 1000}) {
+    bytes[at] ^= 1;
+    EXPECT_NE(store.FileDigest(), whole) << at;
+    bytes[at] ^= 1;
+  }
+  bytes += '\0';  // one zero byte more: the last word's value is the same
+  EXPECT_NE(store.FileDigest(), whole);
+}
+
 }  // namespace
 }  // namespace quillon::routing

@@ -33,6 +33,9 @@ class ForwardingSystem : public System {
   bool FileExists(const std::string& p) override { return inner_.FileExists(p); }
   bool CreateDirectory(const std::string& p) override { return inner_.CreateDirectory(p); }
   ByteArray FileRead(const std::string& p) override { return inner_.FileRead(p); }
+  void FileReadPieces(const std::string& p, const std::function<void(std::string_view)>& piece) override {
+    inner_.FileReadPieces(p, piece);
+  }
   bool FileDelete(const std::string& p) override { return inner_.FileDelete(p); }
   bool FileWrite(const std::string& p, const ByteArray& b) override { return inner_.FileWrite(p, b); }
   std::string DecodeText(const ByteArray& b) override { return inner_.DecodeText(b); }

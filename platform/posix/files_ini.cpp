@@ -300,7 +300,25 @@ ByteArray PosixSystem::FileRead(const std::string& path) {
   std::string content;
   const bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadAll(fd, content);
   ::close(fd);
-  return ok ? content : ByteArray();
+  if (!ok) return {};
+  return content;  // moved, not copied
+}
+
+void PosixSystem::FileReadPieces(const std::string& path, const std::function<void(std::string_view)>& piece) {
+  if (path.empty()) return;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    char buffer[65536];
+    for (;;) {
+      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      piece(std::string_view(buffer, static_cast<std::size_t>(got)));
+    }
+  }
+  ::close(fd);
 }
 
 bool PosixSystem::FileDelete(const std::string& path) { return !path.empty() && ::unlink(path.c_str()) == 0; }

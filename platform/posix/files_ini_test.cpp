@@ -138,6 +138,26 @@ TEST_F(PosixIniStore, ReadsSeeChangesMadeByOtherPrograms) {
   EXPECT_TRUE(system_.IniSections(file).empty());
 }
 
+TEST_F(PosixIniStore, AFilesPiecesAreItsBytesInOrder) {
+  const std::string file = dir_ + "/big.ini";
+  std::string bytes;
+  for (int i = 0; i < 200000; ++i) bytes += static_cast<char>('a' + i % 26);
+  Put(file, bytes);
+  std::string joined;
+  int pieces = 0;
+  const auto collect = [&](std::string_view piece) {
+    joined += piece;
+    ++pieces;
+  };
+  system_.FileReadPieces(file, collect);
+  EXPECT_EQ(joined, bytes);
+  EXPECT_GT(pieces, 1);  // never the whole file at once
+  joined.clear();
+  system_.FileReadPieces(dir_ + "/missing.ini", collect);
+  system_.FileReadPieces(dir_, collect);  // a directory
+  EXPECT_EQ(joined, "");
+}
+
 TEST_F(PosixIniStore, ConcurrentWritersLoseNoChange) {
   const std::string file = dir_ + "/store.ini";
   std::vector<std::thread> writers;

@@ -24,6 +24,7 @@ class PosixSystem : public System {
   bool FileExists(const std::string& path) override;
   bool CreateDirectory(const std::string& path) override;
   ByteArray FileRead(const std::string& path) override;
+  void FileReadPieces(const std::string& path, const std::function<void(std::string_view)>& piece) override;
   bool FileDelete(const std::string& path) override;
   bool FileWrite(const std::string& path, const ByteArray& bytes) override;
   std::string DecodeText(const ByteArray& bytes) override;

@@ -81,7 +81,8 @@ ByteArray Win32System::FileRead(const std::string& path) {
     content.append(buffer.data(), got);
   }
   CloseHandle(file);
-  return ok ? content : ByteArray();
+  if (!ok) return {};
+  return content;  // moved, not copied
 }
 
 bool Win32System::FileDelete(const std::string& path) { return !path.empty() && DeleteFileA(path.c_str()) != FALSE; }
