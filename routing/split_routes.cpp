@@ -213,40 +213,53 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
   // store as read, the lookups' answers) is gone before the plan goes to
   // the system.
   std::optional<platform::RoutePlan> made = [&]() -> std::optional<platform::RoutePlan> {
-    std::vector<SplitEntry> entries = store_.Entries();
-    // The entries of the pass (positions in `entries`), with their kept
-    // answers; the destinations looked up and their places in `used`.
-    // Prefix entries are routed as they stand: nothing is looked up or kept.
-    std::vector<std::size_t> used;
+    // The entries of the pass, each by its place: its destination (in
+    // `names`), the gateway of its line (0: it only takes routes away), its
+    // kept answer and, for a prefix entry, its prefix; and the destinations
+    // looked up with their places. Prefix entries are routed as they stand:
+    // nothing is looked up or kept. The entries as read go before the
+    // lookups: what a place keeps of one is a few bytes.
+    std::string names;
+    std::vector<std::uint32_t> nameEnd;
+    std::vector<platform::Ipv4> lineOf;
     std::vector<std::size_t> keptOf;
-    std::vector<Prefix> prefixOf;  // per place in `used`; length 0: looked up
+    std::vector<Prefix> prefixOf;  // length 0: looked up
     std::vector<std::string> asked;
     std::vector<std::size_t> askedFor;
-    used.reserve(entries.size());
-    keptOf.reserve(entries.size());
-    prefixOf.reserve(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      const SplitEntry& e = entries[i];
-      if (HoldsBar(e) || !platform::IsSafeDestination(e.destination)) continue;
-      Prefix prefix;
-      const DestinationKind destinationKind = KindOf(e.destination, &prefix);
-      if (destinationKind == DestinationKind::Refused) continue;
-      if (destinationKind == DestinationKind::Prefix) {
-        used.push_back(i);
-        keptOf.push_back(KeptAnswers::kNone);
+    {
+      std::vector<SplitEntry> entries = store_.Entries();
+      nameEnd.reserve(entries.size());
+      lineOf.reserve(entries.size());
+      keptOf.reserve(entries.size());
+      prefixOf.reserve(entries.size());
+      LineGateways lines;
+      for (const SplitEntry& e : entries) {
+        if (HoldsBar(e) || !platform::IsSafeDestination(e.destination)) continue;
+        Prefix prefix;
+        const DestinationKind destinationKind = KindOf(e.destination, &prefix);
+        if (destinationKind == DestinationKind::Refused) continue;
+        std::size_t k = KeptAnswers::kNone;
+        if (destinationKind == DestinationKind::LookedUp) {
+          k = keeps ? kept_.Find(e.destination) : KeptAnswers::kNone;
+          if (lookups && (!keeps || k == KeptAnswers::kNone || kept_.Expires(k) <= now)) {
+            askedFor.push_back(lineOf.size());
+            asked.push_back(e.destination);
+          }
+          prefix = {0, 0};
+        }
+        names += e.destination;
+        nameEnd.push_back(static_cast<std::uint32_t>(names.size()));
+        lineOf.push_back(lines.Of(e));
+        keptOf.push_back(k);
         prefixOf.push_back(prefix);
-        continue;
       }
-      const std::size_t k = keeps ? kept_.Find(e.destination) : KeptAnswers::kNone;
-      if (lookups && (!keeps || k == KeptAnswers::kNone || kept_.Expires(k) <= now)) {
-        askedFor.push_back(used.size());
-        asked.push_back(e.destination);
-      }
-      used.push_back(i);
-      keptOf.push_back(k);
-      prefixOf.push_back({0, 0});
     }
-    if (used.empty()) {
+    const std::size_t count = lineOf.size();
+    const auto nameOf = [&](std::size_t p) {
+      const std::size_t from = p == 0 ? 0 : nameEnd[p - 1];
+      return std::string_view(names).substr(from, nameEnd[p] - from);
+    };
+    if (count == 0) {
       kept_ = {};  // the answers of entries no longer listed go
       return std::nullopt;
     }
@@ -256,7 +269,7 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
                       : sys_.LookupHosts(asked, ResolveLog(), [&](std::size_t i) {
                           if (progress) progress(asked[i]);
                         });
-    std::vector<const Lookup*> answerOf(used.size(), nullptr);  // a lookup of this pass that started
+    std::vector<const Lookup*> answerOf(count, nullptr);  // a lookup of this pass that started
     for (std::size_t i = 0; i < answers.size(); ++i) {
       if (answers[i].started) answerOf[askedFor[i]] = &answers[i];
     }
@@ -268,11 +281,11 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
     // the next pass); after a failed or empty lookup, the last good answer,
     // asked again next time. The answers of entries no longer listed go.
     // Where the system keeps no answer, the fresh answers serve this pass.
-    std::vector<std::size_t> keptNow(used.size(), KeptAnswers::kNone);
+    std::vector<std::size_t> keptNow(count, KeptAnswers::kNone);
     if (keeps) {
       KeptAnswers kept;
-      for (std::size_t p = 0; p < used.size(); ++p) {
-        const std::string& name = entries[used[p]].destination;
+      for (std::size_t p = 0; p < count; ++p) {
+        const std::string_view name = nameOf(p);
         const Lookup* a = answerOf[p];
         if (a != nullptr && a->answered && !a->addresses.empty()) {
           const auto ttl = a->ttl == 0 ? Clock::duration::zero()
@@ -290,24 +303,22 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
     // routes away, like a disabled one. Where the store is as it was read
     // (no write through its object, the file's bytes the same) every entry
     // is still listed, and its names are not read again.
-    std::vector<std::string> names;
+    std::vector<std::string> listedNames;
     std::unordered_set<std::string_view> listed;
     const bool checkListed =
         lookedUp && !(keeps && store_.Revision() == revision && store_.FileDigest() == digest);
     if (checkListed) {
-      names = store_.Names();
-      listed.reserve(names.size());
-      for (const std::string& name : names) listed.insert(name);
+      listedNames = store_.Names();
+      listed.reserve(listedNames.size());
+      for (const std::string& name : listedNames) listed.insert(name);
     }
     std::vector<Planned> planned;
-    planned.reserve(used.size());
-    LineGateways lines;
+    planned.reserve(count);
     // The next full pass looks something up once the first kept answer
     // expires; at once when an entry has no answer kept.
     lookupDue_ = Clock::time_point::max();
-    for (std::size_t p = 0; p < used.size(); ++p) {
-      const SplitEntry& e = entries[used[p]];
-      const platform::Ipv4 gateway = !checkListed || listed.count(e.destination) > 0 ? lines.Of(e) : 0;
+    for (std::size_t p = 0; p < count; ++p) {
+      const platform::Ipv4 gateway = !checkListed || listed.count(nameOf(p)) > 0 ? lineOf[p] : 0;
       if (prefixOf[p].length != 0) {
         planned.push_back({gateway, nullptr, 0, true, prefixOf[p]});
         continue;
