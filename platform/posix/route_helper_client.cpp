@@ -89,32 +89,32 @@ int Reap(pid_t pid) {
 // of the requests alike in both, the last one stands for all (a split list
 // of 100,000 names often asks for one network many times).
 RoutePlan WithoutRepeats(const RoutePlan& plan) {
-  // An open-addressing set of (network, length, entry, gateway), at most
-  // half full: no allocation per request.
-  struct Slot {
-    std::uint64_t prefix = 0;  // 0: empty (a real one has its length bits set)
-    Ipv4 gateway = 0;
+  // An open-addressing set of the requests kept, by their place in the
+  // plan, at most half full: 4 bytes a slot, no allocation per request.
+  const auto same = [](const RouteRequest& a, const RouteRequest& b) {
+    return a.prefix == b.prefix && a.prefixEntry == b.prefixEntry && a.gateway == b.gateway;
   };
+  constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
   std::size_t capacity = 16;
   while (capacity < 2 * plan.routes.size()) capacity *= 2;
-  std::vector<Slot> slots(capacity);
+  std::vector<std::uint32_t> slots(capacity, kEmpty);
   std::vector<bool> keep(plan.routes.size(), false);
   std::size_t kept = 0;
   for (std::size_t i = plan.routes.size(); i-- > 0;) {
     const RouteRequest& r = plan.routes[i];
-    const std::uint64_t prefix = std::uint64_t{r.prefix.network} << 16 |
-                                 (static_cast<std::uint64_t>(static_cast<std::uint8_t>(r.prefix.length)) << 8) |
-                                 (r.prefixEntry ? 2u : 0u) | 1u;
-    std::uint64_t h = (prefix ^ (std::uint64_t{r.gateway} << 32 | r.gateway)) * 0x9E3779B97F4A7C15ull;
+    const std::uint64_t key = std::uint64_t{r.prefix.network} << 16 |
+                              (static_cast<std::uint64_t>(static_cast<std::uint8_t>(r.prefix.length)) << 8) |
+                              (r.prefixEntry ? 2u : 0u);
+    const std::uint64_t h = (key ^ (std::uint64_t{r.gateway} << 32 | r.gateway)) * 0x9E3779B97F4A7C15ull;
     for (std::size_t at = (h >> 20) & (capacity - 1);; at = (at + 1) & (capacity - 1)) {
-      Slot& slot = slots[at];
-      if (slot.prefix == 0) {
-        slot = {prefix, r.gateway};
+      std::uint32_t& slot = slots[at];
+      if (slot == kEmpty) {
+        slot = static_cast<std::uint32_t>(i);
         keep[i] = true;
         ++kept;
         break;
       }
-      if (slot.prefix == prefix && slot.gateway == r.gateway) break;
+      if (same(plan.routes[slot], r)) break;
     }
   }
   RoutePlan compact;
