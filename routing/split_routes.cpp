@@ -36,14 +36,22 @@ std::vector<Prefix> OwnNetworks(System& sys) {
   return own;
 }
 
+namespace {
+
+// Whether a pass may route `network`: one the safety rules allow that holds
+// none of the machine's own networks.
+bool MayRoute(const Prefix& network, const std::vector<Prefix>& own) {
+  if (!platform::IsRoutablePrefix(network)) return false;
+  return std::none_of(own.begin(), own.end(), [&](const Prefix& o) { return o.Overlaps(network); });
+}
+
+}  // namespace
+
 std::vector<Prefix> RoutedNetworks(const Lookup& answer, const std::vector<Prefix>& own) {
   std::vector<Prefix> networks;
   for (const platform::Ipv4 address : answer.addresses) {
     const Prefix network = platform::Network24(address);
-    if (!platform::IsRoutablePrefix(network)) continue;
-    bool mine = false;
-    for (const Prefix& o : own) mine = mine || o.Overlaps(network);
-    if (!mine) networks.push_back(network);
+    if (MayRoute(network, own)) networks.push_back(network);
   }
   return networks;
 }
@@ -87,13 +95,6 @@ void ForEachNetwork(const Planned& p, Use use) {
   for (std::size_t i = 0; i < p.count; ++i) use(platform::Network24(p.addresses[i]));
 }
 
-bool IsOwn(const Prefix& network, const std::vector<Prefix>& own) {
-  for (const Prefix& o : own) {
-    if (o.Overlaps(network)) return true;
-  }
-  return false;
-}
-
 // PlanSplitRoutes on entries taken apart, with no copy of any answer.
 platform::RoutePlan Plan(const std::vector<Planned>& entries, const std::vector<Prefix>& own) {
   std::size_t addresses = 0;
@@ -115,7 +116,7 @@ platform::RoutePlan Plan(const std::vector<Planned>& entries, const std::vector<
   plan.routes.reserve(addresses);
   for (const Planned& p : entries) {
     ForEachNetwork(p, [&](const Prefix& n) {
-      if (!platform::IsRoutablePrefix(n) || IsOwn(n, own)) return;
+      if (!MayRoute(n, own)) return;
       if (p.gateway != 0 || asked.count(Key(n)) == 0) plan.routes.push_back({n, p.gateway, p.isPrefix});
     });
   }
@@ -131,7 +132,7 @@ class LineGateways {
     for (const auto& [text, gateway] : seen_) {
       if (text == e.line) return gateway;
     }
-    const platform::Ipv4 gateway = platform::IsGatewayText(e.line) ? platform::ParseIpv4(e.line).value_or(0) : 0;
+    const platform::Ipv4 gateway = RoutesThroughLine(e) ? platform::ParseIpv4(e.line).value_or(0) : 0;
     seen_.emplace_back(e.line, gateway);
     return gateway;
   }
@@ -219,8 +220,7 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
     // looked up with their places. Prefix entries are routed as they stand:
     // nothing is looked up or kept. The entries as read go before the
     // lookups: what a place keeps of one is a few bytes.
-    std::string names;
-    std::vector<std::uint32_t> nameEnd;
+    NameList names;
     std::vector<platform::Ipv4> lineOf;
     std::vector<std::size_t> keptOf;
     std::vector<Prefix> prefixOf;  // length 0: looked up
@@ -228,7 +228,7 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
     std::vector<std::size_t> askedFor;
     {
       std::vector<SplitEntry> entries = store_.Entries();
-      nameEnd.reserve(entries.size());
+      names.Reserve(entries.size());
       lineOf.reserve(entries.size());
       keptOf.reserve(entries.size());
       prefixOf.reserve(entries.size());
@@ -247,18 +247,13 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
           }
           prefix = {0, 0};
         }
-        names += e.destination;
-        nameEnd.push_back(static_cast<std::uint32_t>(names.size()));
+        names.Add(e.destination);
         lineOf.push_back(lines.Of(e));
         keptOf.push_back(k);
         prefixOf.push_back(prefix);
       }
     }
     const std::size_t count = lineOf.size();
-    const auto nameOf = [&](std::size_t p) {
-      const std::size_t from = p == 0 ? 0 : nameEnd[p - 1];
-      return std::string_view(names).substr(from, nameEnd[p] - from);
-    };
     if (count == 0) {
       kept_ = {};  // the answers of entries no longer listed go
       return std::nullopt;
@@ -285,7 +280,7 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
     if (keeps) {
       KeptAnswers kept;
       for (std::size_t p = 0; p < count; ++p) {
-        const std::string_view name = nameOf(p);
+        const std::string_view name = names[p];
         const Lookup* a = answerOf[p];
         if (a != nullptr && a->answered && !a->addresses.empty()) {
           const auto ttl = a->ttl == 0 ? Clock::duration::zero()
@@ -318,7 +313,7 @@ platform::RouteReport SplitRouter::RouteAllEntries(const Progress& progress, Pas
     // expires; at once when an entry has no answer kept.
     lookupDue_ = Clock::time_point::max();
     for (std::size_t p = 0; p < count; ++p) {
-      const platform::Ipv4 gateway = !checkListed || listed.count(nameOf(p)) > 0 ? lineOf[p] : 0;
+      const platform::Ipv4 gateway = !checkListed || listed.count(names[p]) > 0 ? lineOf[p] : 0;
       if (prefixOf[p].length != 0) {
         planned.push_back({gateway, nullptr, 0, true, prefixOf[p]});
         continue;
@@ -381,15 +376,9 @@ platform::RouteReport SplitRouter::Apply(platform::RoutePlan plan, std::vector<P
   return report;
 }
 
-std::string_view SplitRouter::KeptAnswers::Name(std::size_t i) const {
-  const std::size_t begin = i == 0 ? 0 : nameEnd_[i - 1];
-  return std::string_view(names_).substr(begin, nameEnd_[i] - begin);
-}
-
 void SplitRouter::KeptAnswers::Add(std::string_view name, const platform::Ipv4* addresses, std::size_t count,
                                    Clock::time_point expires) {
-  names_.append(name);
-  nameEnd_.push_back(static_cast<std::uint32_t>(names_.size()));
+  names_.Add(name);
   addresses_.insert(addresses_.end(), addresses, addresses + count);
   addressEnd_.push_back(static_cast<std::uint32_t>(addresses_.size()));
   expires_.push_back(expires);

@@ -140,15 +140,34 @@ class SplitRouter {
  private:
   std::string ResolveLog() const;
 
+  // Names one after the other in one string, each found by its place.
+  class NameList {
+   public:
+    std::size_t Size() const { return end_.size(); }
+    void Reserve(std::size_t count) { end_.reserve(count); }
+    void Add(std::string_view name) {
+      text_.append(name);
+      end_.push_back(static_cast<std::uint32_t>(text_.size()));
+    }
+    std::string_view operator[](std::size_t i) const {
+      const std::size_t begin = i == 0 ? 0 : end_[i - 1];
+      return std::string_view(text_).substr(begin, end_[i] - begin);
+    }
+
+   private:
+    std::string text_;
+    std::vector<std::uint32_t> end_;
+  };
+
   // The answers kept between passes, in the order of the store when they
   // were last listed, in a few flat arrays (100,000 answers take about
   // 4 MB): the destinations one after the other, the addresses one after
-  // the other, and per answer where each ends and until when it is kept.
+  // the other, and per answer where they end and until when it is kept.
   class KeptAnswers {
    public:
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     std::size_t Size() const { return expires_.size(); }
-    std::string_view Name(std::size_t i) const;
+    std::string_view Name(std::size_t i) const { return names_[i]; }
     const platform::Ipv4* Addresses(std::size_t i) const { return addresses_.data() + (i == 0 ? 0 : addressEnd_[i - 1]); }
     std::size_t Count(std::size_t i) const { return addressEnd_[i] - (i == 0 ? 0 : addressEnd_[i - 1]); }
     Clock::time_point Expires(std::size_t i) const { return expires_[i]; }
@@ -158,8 +177,7 @@ class SplitRouter {
     std::size_t Find(std::string_view name);
 
    private:
-    std::string names_;
-    std::vector<std::uint32_t> nameEnd_;
+    NameList names_;
     std::vector<platform::Ipv4> addresses_;
     std::vector<std::uint32_t> addressEnd_;
     std::vector<Clock::time_point> expires_;
