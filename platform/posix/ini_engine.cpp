@@ -152,21 +152,24 @@ void Document::Parse() {
   for (std::uint32_t i = 0; i < sections_.size(); ++i) {
     FoldNameInto(Name(sections_[i]), folded);
     const std::size_t hash = std::hash<std::string_view>()(folded);
-    for (std::size_t slot = hash & (capacity - 1);; slot = (slot + 1) & (capacity - 1)) {
-      if (byName_[slot] == kNone) {
-        byName_[slot] = i;
-        byNameHash_[slot] = static_cast<std::uint32_t>(hash);
-        firstOf_.push_back(i);
-        break;
-      }
-      if (byNameHash_[slot] != static_cast<std::uint32_t>(hash)) continue;
-      FoldNameInto(Name(sections_[byName_[slot]]), other);
-      if (other == folded) {
-        firstOf_.push_back(byName_[slot]);
-        break;
-      }
+    const std::size_t slot = Slot(folded, hash, other);
+    if (byName_[slot] == kNone) {
+      byName_[slot] = i;
+      byNameHash_[slot] = static_cast<std::uint32_t>(hash);
     }
+    firstOf_.push_back(byName_[slot]);
   }
+}
+
+std::size_t Document::Slot(const std::string& folded, std::size_t hash, std::string& other) const {
+  const std::size_t mask = byName_.size() - 1;
+  std::size_t slot = hash & mask;
+  for (; byName_[slot] != kNone; slot = (slot + 1) & mask) {
+    if (byNameHash_[slot] != static_cast<std::uint32_t>(hash)) continue;
+    FoldNameInto(Name(sections_[byName_[slot]]), other);
+    if (other == folded) break;
+  }
+  return slot;
 }
 
 std::string_view Document::LineText(std::size_t index) const {
@@ -187,15 +190,9 @@ std::string_view Document::BreakAt(std::size_t pos) const {
 
 const Document::Section* Document::Find(std::string_view section) const {
   const std::string folded = FoldName(Trim(section));
-  const std::size_t hash = std::hash<std::string_view>()(folded);
-  const std::size_t mask = byName_.size() - 1;
   std::string other;
-  for (std::size_t slot = hash & mask; byName_[slot] != kNone; slot = (slot + 1) & mask) {
-    if (byNameHash_[slot] != static_cast<std::uint32_t>(hash)) continue;
-    FoldNameInto(Name(sections_[byName_[slot]]), other);
-    if (other == folded) return &sections_[byName_[slot]];
-  }
-  return nullptr;
+  const std::size_t slot = Slot(folded, std::hash<std::string_view>()(folded), other);
+  return byName_[slot] == kNone ? nullptr : &sections_[byName_[slot]];
 }
 
 std::size_t Document::FindKeyLine(const Section& section, std::string_view key) const {

@@ -126,6 +126,10 @@ class Document {
   std::string_view Name(const Section& section) const {
     return std::string_view(content_).substr(section.nameAt, section.nameSize);
   }
+  // The slot of the table of first sections that holds the folded name
+  // `folded` (of hash `hash`), else the free slot where it would go.
+  // `other` is room for the names compared.
+  std::size_t Slot(const std::string& folded, std::size_t hash, std::string& other) const;
   const Section* Find(std::string_view section) const;
   std::size_t FindKeyLine(const Section& section, std::string_view key) const;
   std::string_view LineText(std::size_t index) const;
