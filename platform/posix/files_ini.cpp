@@ -43,12 +43,10 @@ namespace {
 
 // ---- Plain file helpers -----------------------------------------------------
 
-// Reads the whole open file; false on a read error.
-bool ReadAll(int fd, std::string& out) {
-  out.clear();
-  // A regular file's size is known: its bytes are read without growing.
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) out.reserve(static_cast<std::size_t>(info.st_size) + 1);
+// Hands the open file's bytes to `piece` as they are read, up to 64 KiB
+// at a time; false on a read error.
+template <typename Piece>
+bool ReadPieces(int fd, Piece piece) {
   char buffer[65536];
   for (;;) {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -57,8 +55,29 @@ bool ReadAll(int fd, std::string& out) {
       if (errno == EINTR) continue;
       return false;
     }
-    out.append(buffer, static_cast<std::size_t>(got));
+    piece(std::string_view(buffer, static_cast<std::size_t>(got)));
   }
+}
+
+// Reads the whole open file; false on a read error.
+bool ReadAll(int fd, std::string& out) {
+  out.clear();
+  // A regular file's size is known: its bytes are read without growing.
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) out.reserve(static_cast<std::size_t>(info.st_size) + 1);
+  return ReadPieces(fd, [&](std::string_view piece) { out.append(piece); });
+}
+
+// The file opened for reading; -1 when the path names no regular file that
+// can be opened.
+int OpenRegularFile(const std::string& path) {
+  if (path.empty()) return -1;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) return fd;
+  ::close(fd);
+  return -1;
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -293,31 +312,19 @@ bool PosixSystem::FileExists(const std::string& path) {
 bool PosixSystem::CreateDirectory(const std::string& path) { return !path.empty() && ::mkdir(path.c_str(), 0700) == 0; }
 
 ByteArray PosixSystem::FileRead(const std::string& path) {
-  if (path.empty()) return {};
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularFile(path);
   if (fd < 0) return {};
-  struct stat info {};
   std::string content;
-  const bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ReadAll(fd, content);
+  const bool ok = ReadAll(fd, content);
   ::close(fd);
   if (!ok) return {};
   return content;  // moved, not copied
 }
 
 void PosixSystem::FileReadPieces(const std::string& path, const std::function<void(std::string_view)>& piece) {
-  if (path.empty()) return;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularFile(path);
   if (fd < 0) return;
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    char buffer[65536];
-    for (;;) {
-      const ssize_t got = ::read(fd, buffer, sizeof buffer);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
-      piece(std::string_view(buffer, static_cast<std::size_t>(got)));
-    }
-  }
+  ReadPieces(fd, piece);
   ::close(fd);
 }
 
