@@ -1,8 +1,21 @@
 #include "platform/ipv4.h"
 
+#include <charconv>
+
 namespace quillon::platform {
 
 namespace {
+
+// The decimal text of `value` (at most 11 bytes) at `at`; where it ends.
+// Octets and prefix lengths, the numbers written by the million, take the
+// short way.
+char* PutNumber(char* at, int value) {
+  if (value < 0 || value > 999) return std::to_chars(at, at + 11, value).ptr;
+  if (value >= 100) *at++ = static_cast<char>('0' + value / 100);
+  if (value >= 10) *at++ = static_cast<char>('0' + value / 10 % 10);
+  *at++ = static_cast<char>('0' + value % 10);
+  return at;
+}
 
 // A decimal number of one to `maxDigits` digits without a leading zero, at
 // text[i]; advances i. -1 when there is none.
@@ -45,8 +58,16 @@ std::optional<Ipv4> ParseIpv4(std::string_view text) {
 }
 
 std::string Ipv4Text(Ipv4 a) {
-  return std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 0xFF) + "." + std::to_string(a >> 8 & 0xFF) + "." +
-         std::to_string(a & 0xFF);
+  char text[15];
+  return std::string(text, PutIpv4Text(text, a));
+}
+
+char* PutIpv4Text(char* at, Ipv4 a) {
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    at = PutNumber(at, static_cast<int>(a >> shift & 0xFF));
+    if (shift > 0) *at++ = '.';
+  }
+  return at;
 }
 
 Ipv4 MaskOf(int length) {
@@ -62,7 +83,16 @@ bool Prefix::Overlaps(const Prefix& other) const {
   return ((network ^ other.network) & MaskOf(shorter)) == 0;
 }
 
-std::string PrefixText(const Prefix& p) { return Ipv4Text(p.network) + "/" + std::to_string(p.length); }
+std::string PrefixText(const Prefix& p) {
+  char text[27];
+  return std::string(text, PutPrefixText(text, p));
+}
+
+char* PutPrefixText(char* at, const Prefix& p) {
+  at = PutIpv4Text(at, p.network);
+  *at++ = '/';
+  return PutNumber(at, p.length);
+}
 
 PrefixEntry ReadPrefixEntry(std::string_view destination) {
   PrefixEntry entry;

@@ -16,6 +16,8 @@ using Ipv4 = std::uint32_t;
 // ("10.0.0.01" is no address), and nothing else.
 std::optional<Ipv4> ParseIpv4(std::string_view text);
 std::string Ipv4Text(Ipv4 address);
+// The same text written at `at` (at most 15 bytes, no NUL); where it ends.
+char* PutIpv4Text(char* at, Ipv4 address);
 
 // The netmask of a prefix length (0..32): 24 gives 255.255.255.0.
 Ipv4 MaskOf(int length);
@@ -35,6 +37,8 @@ struct Prefix {
 
 // "a.b.c.d/n".
 std::string PrefixText(const Prefix& prefix);
+// At most 27 bytes (a length out of range is written as it is), no NUL.
+char* PutPrefixText(char* at, const Prefix& prefix);
 
 // The /24 network of an address, as a split route names it.
 inline Prefix Network24(Ipv4 address) { return Prefix{address & 0xFFFFFF00u, 24}; }

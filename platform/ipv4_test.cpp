@@ -8,6 +8,12 @@ namespace {
 TEST(Ipv4, DottedTextsAndTheirValues) {
   EXPECT_EQ(ParseIpv4("198.51.100.7"), 0xC6336407u);
   EXPECT_EQ(Ipv4Text(0xC6336407u), "198.51.100.7");
+  // Every digit count of an octet, and lengths that a bad plan may carry.
+  EXPECT_EQ(Ipv4Text(0u), "0.0.0.0");
+  EXPECT_EQ(Ipv4Text(0x0A6409FFu), "10.100.9.255");
+  EXPECT_EQ(PrefixText({0xFFFFFFFFu, 32}), "255.255.255.255/32");
+  EXPECT_EQ(PrefixText({0u, -2147483647 - 1}), "0.0.0.0/-2147483648");
+  EXPECT_EQ(PrefixText({0u, 1000}), "0.0.0.0/1000");
   EXPECT_EQ(ParseIpv4("0.0.0.0"), 0u);
   EXPECT_EQ(ParseIpv4("255.255.255.255"), 0xFFFFFFFFu);
   for (const char* bad : {"", "1.2.3", "1.2.3.4.", "1.2.3.256", "01.2.3.4", "1.2.3.4 ", "1..3.4", "1.2.3.-4", "1234.1.1.1"}) {

@@ -169,41 +169,14 @@ std::string WritePlan(const RoutePlan& plan) {
   for (const DefaultRouteRequest& d : plan.defaults) {
     text += "default " + Ipv4Text(d.gateway) + " metric " + std::to_string(d.metric) + "\n";
   }
-  // Route lines are formatted in place: a plan may hold a million.
+  // Route lines are formatted in place, with no string per line: a plan
+  // may hold a million. The longest line takes 61 bytes.
   char line[kPlanMaxLine + 2];
   for (const RouteRequest& r : plan.routes) {
-    char* at = line;
-    const auto put = [&](std::string_view word) {
-      for (const char c : word) *at++ = c;
-    };
-    const auto number = [&](unsigned value) {
-      char digits[10];
-      int n = 0;
-      do {
-        digits[n++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-      } while (value != 0);
-      while (n > 0) *at++ = digits[--n];
-    };
-    const auto address = [&](Ipv4 value) {
-      for (int shift = 24; shift >= 0; shift -= 8) {
-        number((value >> shift) & 0xFF);
-        if (shift > 0) *at++ = '.';
-      }
-    };
-    put("route ");
-    address(r.prefix.network);
-    *at++ = '/';
-    // A length out of range is written as it is (the reader refuses it).
-    if (r.prefix.length < 0) *at++ = '-';
-    number(r.prefix.length < 0 ? 0u - static_cast<unsigned>(r.prefix.length) : static_cast<unsigned>(r.prefix.length));
-    if (r.gateway == 0) {
-      put(" remove");
-    } else {
-      put(" via ");
-      address(r.gateway);
-    }
-    if (r.prefixEntry) put(" entry");
+    const auto put = [](char* at, std::string_view word) { return std::copy(word.begin(), word.end(), at); };
+    char* at = PutPrefixText(put(line, "route "), r.prefix);
+    at = r.gateway == 0 ? put(at, " remove") : PutIpv4Text(put(at, " via "), r.gateway);
+    if (r.prefixEntry) at = put(at, " entry");
     *at++ = '\n';
     text.append(line, static_cast<std::size_t>(at - line));
   }
